@@ -1,0 +1,1 @@
+#include "converter/coordinate_tables.hpp"

@@ -1,0 +1,1 @@
+#include "runtime/message_table.hpp"

@@ -1,0 +1,1 @@
+#include "textio/connection.hpp"

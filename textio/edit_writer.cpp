@@ -1,0 +1,1 @@
+#include "textio/edit_writer.hpp"

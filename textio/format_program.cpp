@@ -1,0 +1,1 @@
+#include "textio/format_program.hpp"

@@ -1,0 +1,1 @@
+#include "textio/record_io.hpp"
