@@ -19,7 +19,9 @@ constexpr std::size_t record_buffer_bytes = 8192;
 // The default record length of 132, plus room for the terminator.
 constexpr std::size_t record_area_bytes = 134;
 
-enum class connection_state : std::uint8_t { free, open, failed_open };
+// failed: the open or the close went wrong; the connection has no handle and is
+// kept only until the report has named it.
+enum class connection_state : std::uint8_t { free, open, failed };
 
 // One open text file bound to a unit number. Owns its stored name, its record
 // buffer and its handle; all three go at close.
@@ -36,7 +38,6 @@ struct connection {
     std::size_t capacity = 0;
     std::size_t ahead_start = 0;  // read-ahead, inside buffer
     std::size_t ahead_length = 0;
-    bool has_ended = false;  // the last line had no LF; the next read is end of file
     std::size_t record_start = 0;  // current record, inside buffer
     std::size_t record_length = 0;
     std::size_t area_length = record_area_bytes;  // record area for writing
@@ -45,7 +46,7 @@ struct connection {
 
 // Opens or creates the named file (name_length bytes, not terminated) for
 // reading and writing, falling back to reading alone when writing is refused.
-// On failure the connection stays findable, in state failed_open, until the
+// On failure the connection stays findable, in state failed, until the
 // reporter has shown its name and calls discard_failed_connection.
 [[nodiscard]] message open_connection(std::int32_t unit, const char* name, std::size_t name_length);
 // A unit with no connection is no error.
