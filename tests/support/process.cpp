@@ -63,3 +63,37 @@ process_result run_program(const std::string& program, const std::string& direct
 std::string tri2stl_path() { return TRI2STL_EXECUTABLE; }
 
 }  // namespace test_support
+
+namespace test_support {
+
+process_result run_in_child(const std::function<void()>& body) {
+    int err_pipe[2];
+    if (::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        ::dup2(err_pipe[1], 2);
+        body();
+        ::_exit(0);
+    }
+    ::close(err_pipe[1]);
+    process_result result;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(err_pipe[0], chunk, sizeof chunk);
+        if (n > 0) {
+            result.standard_error.append(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(err_pipe[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+}  // namespace test_support

@@ -20,3 +20,13 @@ struct process_result {
 [[nodiscard]] std::string tri2stl_path();
 
 }  // namespace test_support
+
+#include <functional>
+
+namespace test_support {
+
+// Runs body in a forked child with its standard error captured, and waits.
+// A body that returns exits with status 0.
+[[nodiscard]] process_result run_in_child(const std::function<void()>& body);
+
+}  // namespace test_support
