@@ -1,6 +1,7 @@
 #include "platform/console_ops.hpp"
 #include "platform/file_ops.hpp"
 #include "platform/memory_ops.hpp"
+#include "platform/stack_ops.hpp"
 
 #include <atomic>
 
@@ -12,6 +13,7 @@ namespace {
 std::atomic<const file_ops*> file_table{nullptr};
 std::atomic<const memory_ops*> memory_table{nullptr};
 std::atomic<const console_ops*> console_table{nullptr};
+std::atomic<const stack_ops*> stack_table{nullptr};
 
 template <typename Ops>
 const Ops& current(const std::atomic<const Ops*>& table, const Ops& native) noexcept {
@@ -29,5 +31,8 @@ void use_memory_ops(const memory_ops* ops) noexcept { memory_table.store(ops, st
 
 const console_ops& get_console_ops() noexcept { return current(console_table, native_console_ops()); }
 void use_console_ops(const console_ops* ops) noexcept { console_table.store(ops, std::memory_order_release); }
+
+const stack_ops& get_stack_ops() noexcept { return current(stack_table, native_stack_ops()); }
+void use_stack_ops(const stack_ops* ops) noexcept { stack_table.store(ops, std::memory_order_release); }
 
 }  // namespace platform

@@ -2,14 +2,16 @@
 
 #include "platform/console_ops.hpp"
 #include "platform/memory_ops.hpp"
+#include "platform/process_ops.hpp"
 #include "runtime/detail/text_format.hpp"
+#include "runtime/detail/traceback_switch.hpp"
 #include "runtime/message_table.hpp"
+#include "runtime/stack_table.hpp"
 #include "runtime/startup.hpp"
 #include "textio/connection.hpp"
 
 #include <algorithm>
 #include <cassert>
-#include <cstdlib>
 #include <cstring>
 
 namespace runtime {
@@ -18,6 +20,7 @@ namespace {
 // The formatted message text: the longest text with a 256-byte name fits.
 constexpr std::size_t scratch_text_bytes = 395;
 constexpr std::size_t system_text_bytes = 1024;
+constexpr char line_end[] = "\r\n";
 constexpr std::size_t line_end_bytes = 2;
 // Room for the fallback buffer beyond the prefix and text: the number, the
 // line end and the terminator.
@@ -27,8 +30,30 @@ constexpr char quoted_unknown_name[] = "\"Unknown\"";
 // The unit whose failing statement is being reported on this thread; the
 // closing sweep leaves that connection to the operating system.
 thread_local std::int32_t held_unit = 0;
+// Set while this thread reports a processor exception: the heap may be
+// broken, so the diagnostic goes through the buffer set aside below and the
+// process ends without exit work.
+thread_local bool is_reporting_fault = false;
+char fault_buffer[diagnostic_buffer_bytes];
 
-void write_line_end(detail::text_sink& sink) noexcept { sink.put("\r\n", line_end_bytes); }
+struct exception_message {
+    std::uint16_t low_code;  // the low 16 bits of the exception code
+    textio::message m;
+};
+
+constexpr exception_message exception_messages[] = {
+    {0x0005, textio::message::access_violation},     {0x0002, textio::message::datatype_misalignment},
+    {0x0003, textio::message::breakpoint},           {0x0004, textio::message::single_step},
+    {0x008C, textio::message::array_bounds_exceeded}, {0x0094, textio::message::integer_divide_by_zero},
+    {0x0095, textio::message::integer_overflow},     {0x0096, textio::message::privileged_instruction},
+    {0x0006, textio::message::in_page_error},        {0x001D, textio::message::illegal_instruction},
+    {0x0025, textio::message::noncontinuable_exception}, {0x00FD, textio::message::stack_overflow},
+    {0x0026, textio::message::invalid_disposition},
+};
+
+void write_error_stream(const char* text, std::size_t n) noexcept {
+    platform::get_console_ops().write_error_stream(text, n);
+}
 
 // The last resort when not even a small buffer can be had.
 void write_notice(std::uint16_t number) noexcept {
@@ -36,8 +61,8 @@ void write_notice(std::uint16_t number) noexcept {
     detail::text_sink sink{notice, sizeof notice};
     const report_argument argument = report_argument::of_number(number);
     detail::format_text(sink, "iorun: no storage to report message %i", {&argument, 1});
-    write_line_end(sink);
-    platform::get_console_ops().write_error_stream(sink.data, sink.length);
+    sink.put(line_end, line_end_bytes);
+    write_error_stream(sink.data, sink.length);
 }
 
 void write_system_error(std::uint32_t code) noexcept {
@@ -50,9 +75,42 @@ void write_system_error(std::uint32_t code) noexcept {
     } else {
         const report_argument argument = report_argument::of_number(static_cast<long>(code));
         detail::format_text(sink, "FormatMessage failed for sysmem message number %i", {&argument, 1});
-        write_line_end(sink);
+        sink.put(line_end, line_end_bytes);
     }
-    platform::get_console_ops().write_error_stream(sink.data, sink.length);
+    write_error_stream(sink.data, sink.length);
+}
+
+// The prefix, the text and a line end; then, where the severity asks for it
+// and the full buffer is at hand, the call-stack table. Returns the length.
+std::size_t form_diagnostic(char* buffer, std::size_t capacity, const message_entry& entry,
+                            std::span<const report_argument> arguments) noexcept {
+    char scratch[scratch_text_bytes];
+    detail::text_sink text{scratch, sizeof scratch};
+    if (arguments.empty()) text.put(entry.text);
+    else detail::format_text(text, entry.text, arguments);
+
+    // The line end always fits: the text is cut first.
+    detail::text_sink line{buffer, capacity - line_end_bytes};
+    const report_argument number = report_argument::of_number(entry.number);
+    detail::format_text(line, severity_prefix(entry.level), {&number, 1});
+    line.put(text.data, text.length);
+    line.capacity = capacity;
+    line.put(line_end, line_end_bytes);
+
+    const detail::traceback_switch* traceback = detail::find_traceback_switch();
+    if (entry.level >= severity::error && traceback != nullptr && capacity == diagnostic_buffer_bytes) {
+        const std::size_t room = capacity - line.length - 1 - stack_note_bytes;
+        return append_stack_table(buffer, line.length, room, traceback->exception_context);
+    }
+    return line.length;
+}
+
+// A thread that may not end the process leaves its statement and waits for
+// the thread that does.
+void claim_exit_or_park() noexcept {
+    if (claim_process_exit()) return;
+    end_statement();
+    platform::park_thread();
 }
 
 }  // namespace
@@ -61,47 +119,48 @@ void report_message(textio::message m, std::span<const report_argument> argument
     const auto number = static_cast<std::uint16_t>(m);
     const message_entry* entry = find_message(number);
     assert(entry != nullptr);
-    const platform::memory_ops& memory = platform::get_memory_ops();
-    const char* prefix = severity_prefix(entry->level);
+    const bool is_severe = entry->level == severity::severe;
+    if (is_severe) claim_exit_or_park();
 
-    std::size_t capacity = diagnostic_buffer_bytes;
-    char* buffer = static_cast<char*>(memory.allocate(capacity));
-    if (buffer == nullptr) {
-        capacity = std::strlen(prefix) + std::strlen(entry->text) + fallback_extra_bytes;
-        buffer = static_cast<char*>(memory.allocate(capacity));
-    }
-    if (buffer == nullptr) {
-        write_notice(number);
+    if (is_reporting_fault) {
+        write_error_stream(fault_buffer, form_diagnostic(fault_buffer, sizeof fault_buffer, *entry, arguments));
     } else {
-        char scratch[scratch_text_bytes];
-        detail::text_sink text{scratch, sizeof scratch};
-        if (arguments.empty()) text.put(entry->text);
-        else detail::format_text(text, entry->text, arguments);
-
-        // The line end always fits: the text is cut first.
-        detail::text_sink line{buffer, capacity - line_end_bytes};
-        const report_argument n = report_argument::of_number(number);
-        detail::format_text(line, prefix, {&n, 1});
-        line.put(text.data, text.length);
-        line.capacity = capacity;
-        write_line_end(line);
-        platform::get_console_ops().write_error_stream(line.data, line.length);
-        memory.release(buffer);
+        const platform::memory_ops& memory = platform::get_memory_ops();
+        std::size_t capacity = diagnostic_buffer_bytes;
+        char* buffer = static_cast<char*>(memory.allocate(capacity));
+        if (buffer == nullptr) {
+            capacity = std::strlen(severity_prefix(entry->level)) + std::strlen(entry->text) + fallback_extra_bytes;
+            buffer = static_cast<char*>(memory.allocate(capacity));
+        }
+        if (buffer == nullptr) {
+            write_notice(number);
+        } else {
+            write_error_stream(buffer, form_diagnostic(buffer, capacity, *entry, arguments));
+            memory.release(buffer);
+        }
     }
-    if (entry->level == severity::severe) {
-        run_closing_sweep(held_unit);
-        std::exit(number);
+    if (!is_severe) return;
+    if (is_reporting_fault) {
+        run_closing_sweep(held_unit, sweep_mode::handles_only);
+        platform::exit_process_at_once(number);
     }
+    run_closing_sweep(held_unit);
+    platform::exit_process(number);
 }
 
 textio::message report_statement_failure(textio::message m, std::int32_t unit) {
+    const message_entry* entry = find_message(static_cast<std::uint16_t>(m));
+    assert(entry != nullptr);
+    // Claimed before anything is written: a thread that may not end the
+    // process writes nothing.
+    if (entry->level == severity::severe) claim_exit_or_park();
+
     textio::connection* c = textio::find_connection(unit);
     // The name is copied out first: a connection whose open failed is
     // discarded before the diagnostic is formed.
     char name[textio::max_name_bytes + 1];
     if (c != nullptr && c->name != nullptr) {
-        const std::size_t stored = static_cast<std::size_t>(c->name_length);
-        const std::size_t n = std::min(stored, std::strlen(c->name));
+        const std::size_t n = std::min(static_cast<std::size_t>(c->name_length), std::strlen(c->name));
         std::memcpy(name, c->name, n);
         name[n] = '\0';
     } else {
@@ -118,6 +177,22 @@ textio::message report_statement_failure(textio::message m, std::int32_t unit) {
     report_message(m, arguments);
     held_unit = 0;
     return m;
+}
+
+void report_processor_exception(std::uint32_t code, const void* context) {
+    is_reporting_fault = true;
+    if (detail::traceback_switch* traceback = detail::find_traceback_switch(); traceback != nullptr)
+        traceback->exception_context = context;
+    const auto low_code = static_cast<std::uint16_t>(code & 0xffffu);
+    textio::message m = textio::message::unknown_exception;
+    for (const exception_message& e : exception_messages) {
+        if (e.low_code == low_code) m = e.m;
+    }
+    const report_argument codes[] = {report_argument::of_number(low_code), report_argument::of_number(low_code)};
+    report_message(m, m == textio::message::unknown_exception ? std::span<const report_argument>(codes)
+                                                              : std::span<const report_argument>());
+    // Every exception message is severe, so the report has ended the process.
+    platform::exit_process_at_once(textio::message_number(m));
 }
 
 }  // namespace runtime

@@ -29,4 +29,9 @@ void report_message(textio::message m, std::span<const report_argument> argument
 // name. Returns m when its severity lets the program go on.
 textio::message report_statement_failure(textio::message m, std::int32_t unit);
 
+// A processor exception, by its code, from the fault handler: the severe
+// "Program Exception" diagnostic, its table starting at the faulting
+// instruction of context, then the end of the process. Never returns.
+[[noreturn]] void report_processor_exception(std::uint32_t code, const void* context);
+
 }  // namespace runtime

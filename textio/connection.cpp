@@ -177,9 +177,14 @@ bool take_connections_exist_mark() noexcept {
     return connections_exist.exchange(false, std::memory_order_acq_rel);
 }
 
-void close_all_connections(std::int32_t skip_unit, close_failure_handler on_failure) {
+void close_all_connections(std::int32_t skip_unit, close_failure_handler on_failure, bool may_release) {
     for (connection& c : registry) {
         if (c.state != connection_state::open || c.unit == skip_unit) continue;
+        if (!may_release) {
+            if (platform::get_file_ops().close_file(c.handle).is_ok()) c.state = connection_state::free;
+            c.handle = platform::no_file;
+            continue;
+        }
         if (const message m = close_handle(c); m != message::none) {
             if (on_failure != nullptr) on_failure(m, c);
             release_storage(c);

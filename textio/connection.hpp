@@ -59,8 +59,10 @@ void discard_failed_connection(std::int32_t unit) noexcept;
 
 // Closes every open connection except the one in skip_unit (pass 0 for none).
 // Each close failure goes to on_failure with its connection, before the
-// connection is released.
+// connection is released. With may_release false only the handles are
+// closed, failures go unreported and the heap is left alone: the process is
+// ending in a fault.
 using close_failure_handler = void (*)(message m, const connection& c);
-void close_all_connections(std::int32_t skip_unit, close_failure_handler on_failure);
+void close_all_connections(std::int32_t skip_unit, close_failure_handler on_failure, bool may_release = true);
 
 }  // namespace textio

@@ -1,7 +1,9 @@
 #include "platform/console_ops.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
@@ -32,7 +34,59 @@ std::size_t posix_describe_os_error(std::uint32_t code, char* buffer, std::size_
     return n;
 }
 
-constexpr console_ops posix_console_ops = {posix_write_error_stream, posix_describe_os_error};
+struct event_signal {
+    int signal;
+    console_event event;
+};
+
+// Control-C, control-break (the terminal's quit key) and the terminal going away.
+constexpr event_signal event_signals[] = {
+    {SIGINT, console_event::control_c},
+    {SIGQUIT, console_event::control_break},
+    {SIGHUP, console_event::close},
+};
+
+console_event_handler event_handler = nullptr;
+
+sigset_t event_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const event_signal& e : event_signals) sigaddset(&set, e.signal);
+    return set;
+}
+
+// The signals stay blocked in every thread, so they wait here to be taken
+// one at a time; the handler runs as ordinary code, free to lock and exit.
+void* wait_for_console_events(void*) {
+    const sigset_t set = event_signal_set();
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) continue;
+        for (const event_signal& e : event_signals) {
+            if (e.signal == signal) event_handler(e.event);
+        }
+    }
+}
+
+bool posix_start_console_events(console_event_handler handler) {
+    event_handler = handler;
+    const sigset_t set = event_signal_set();
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int r = pthread_create(&thread, &attributes, wait_for_console_events, nullptr);
+    pthread_attr_destroy(&attributes);
+    if (r != 0) {
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        return false;
+    }
+    return true;
+}
+
+constexpr console_ops posix_console_ops = {posix_write_error_stream, posix_describe_os_error,
+                                           posix_start_console_events};
 
 }  // namespace
 

@@ -94,7 +94,12 @@ std::size_t plan_describe_os_error(std::uint32_t code, char* buffer, std::size_t
     return n < 0 ? 0 : std::min(static_cast<std::size_t>(n), bytes - 1);
 }
 
-constexpr platform::console_ops plan_console_ops = {plan_write_error_stream, plan_describe_os_error};
+bool plan_start_console_events(platform::console_event_handler handler) {
+    return platform::native_console_ops().start_console_events(handler);
+}
+
+constexpr platform::console_ops plan_console_ops = {plan_write_error_stream, plan_describe_os_error,
+                                                    plan_start_console_events};
 
 }  // namespace
 
