@@ -127,7 +127,18 @@ std::uint32_t classify_fault(int signal, const siginfo_t* info, const ucontext_t
     return other_exception_base | static_cast<std::uint32_t>(signal);
 }
 
+// The alignment-check flag of the faulting code stays set in the handler,
+// where the C library's unaligned copies would fault again.
+void clear_alignment_check() noexcept {
+#if defined(__x86_64__)
+    asm volatile("pushfq\n\tandq $~0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+#elif defined(__i386__)
+    asm volatile("pushfl\n\tandl $~0x40000, (%%esp)\n\tpopfl" ::: "memory", "cc");
+#endif
+}
+
 void on_fault(int signal, siginfo_t* info, void* context) {
+    clear_alignment_check();
     const auto* uc = static_cast<const ucontext_t*>(context);
     active_filter(classify_fault(signal, info, uc), context);
     // A filter that comes back leaves the fault to the default action: the

@@ -97,3 +97,60 @@ process_result run_in_child(const std::function<void()>& body) {
 }
 
 }  // namespace test_support
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace test_support {
+
+running_program start_program(const std::string& program, const std::string& directory) {
+    running_program p;
+    p.error_path = directory + "/.stderr";
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        const int null_fd = ::open("/dev/null", O_RDWR);
+        const int err_fd = ::open(p.error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(err_fd, 2);
+        // The test's own blocked signals must not leak into the program.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (::chdir(directory.c_str()) != 0) ::_exit(127);
+        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    p.pid = child;
+    return p;
+}
+
+void send_signal(const running_program& p, int signal) { ::kill(p.pid, signal); }
+
+process_result finish_program(const running_program& p, int timeout_seconds) {
+    process_result result;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    for (;;) {
+        const pid_t r = ::waitpid(p.pid, &status, WNOHANG);
+        if (r == p.pid) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(p.pid, SIGKILL);
+            ::waitpid(p.pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    std::ifstream err(p.error_path, std::ios::binary);
+    result.standard_error.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    ::unlink(p.error_path.c_str());
+    return result;
+}
+
+}  // namespace test_support

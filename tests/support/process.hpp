@@ -30,3 +30,20 @@ namespace test_support {
 [[nodiscard]] process_result run_in_child(const std::function<void()>& body);
 
 }  // namespace test_support
+
+namespace test_support {
+
+// A program started and not yet waited for; its standard error goes to a
+// file in its folder, so that nothing blocks on a full pipe.
+struct running_program {
+    int pid = -1;
+    std::string error_path;
+};
+
+[[nodiscard]] running_program start_program(const std::string& program, const std::string& directory);
+void send_signal(const running_program& p, int signal);
+// Waits for the program (at most timeout_seconds, then kills it and reports
+// signal 9) and collects its standard error.
+[[nodiscard]] process_result finish_program(const running_program& p, int timeout_seconds = 120);
+
+}  // namespace test_support
