@@ -37,7 +37,7 @@ format_entry decode_format_entry(format_program program, std::size_t offset, std
         *next_offset = offset + 12;
         break;
     default:
-        assert(!"unknown format code");
+        assert(false && "unknown format code");
         *next_offset = program.size();
         break;
     }
