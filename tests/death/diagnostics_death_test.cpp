@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
 #include <string>
 
 namespace {
@@ -121,6 +123,12 @@ const report_case report_cases[] = {
          runtime::report_message(message::console_event_abort, word);
      },
      0, "iorun: error (200): program aborting due to control-C event\r\n"},
+    {"exit_work_still_runs",
+     [](const std::string&) {
+         std::atexit([] { ::write(2, "exit work\n", 10); });
+         runtime::report_message(message::array_size_overflow);
+     },
+     179, "iorun: severe (179): Cannot allocate array - overflow on array size calculation.\r\nexit work\n"},
     {"exception_code_in_hex_and_decimal",
      [](const std::string&) {
          const runtime::report_argument code[] = {runtime::report_argument::of_number(0x1d),

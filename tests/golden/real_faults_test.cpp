@@ -125,3 +125,20 @@ TEST_F(real_fault_run, names_files_relatively_when_the_full_path_is_too_long) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(command_line, is_ignored) {
+    const std::string dir = std::filesystem::canonical(test_support::make_temp_dir()).string();
+    test_support::write_file(dir + "/input.txt", "0\n");
+    const test_support::process_result r =
+        test_support::run_program(test_support::tri2stl_path(), dir, {"-o", "other.stl", "\"quoted arg\"", "input.txt"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.standard_error, "");
+    EXPECT_EQ(r.standard_output, "");
+    EXPECT_EQ(test_support::read_file(dir + "/output.stl"), "solid sample\r\nendsolid sample\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/other.stl"));
+    test_support::remove_tree(dir);
+}
+
+}  // namespace
