@@ -1,5 +1,7 @@
 #include "platform/exception_ops.hpp"
 
+#include "platform/posix/fault_context.hpp"
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -50,32 +52,6 @@ constexpr fault_class fault_classes[] = {
     {SIGSEGV, 0, exception_code::access_violation},
 };
 
-std::uintptr_t context_stack_pointer(const ucontext_t* uc) noexcept {
-#if defined(__x86_64__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
-#elif defined(__i386__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_ESP]);
-#elif defined(__aarch64__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.sp);
-#else
-    (void)uc;
-    return 0;
-#endif
-}
-
-const unsigned char* context_program_counter(const ucontext_t* uc) noexcept {
-#if defined(__x86_64__)
-    return reinterpret_cast<const unsigned char*>(uc->uc_mcontext.gregs[REG_RIP]);
-#elif defined(__i386__)
-    return reinterpret_cast<const unsigned char*>(uc->uc_mcontext.gregs[REG_EIP]);
-#elif defined(__aarch64__)
-    return reinterpret_cast<const unsigned char*>(uc->uc_mcontext.pc);
-#else
-    (void)uc;
-    return nullptr;
-#endif
-}
-
 // x86 reports a privileged instruction as a general protection fault, which
 // arrives as SIGSEGV from the kernel; the opcode tells it from a bad address.
 bool is_privileged_instruction(const unsigned char* pc) noexcept {
@@ -113,13 +89,13 @@ bool is_privileged_instruction(const unsigned char* pc) noexcept {
 std::uint32_t classify_fault(int signal, const siginfo_t* info, const ucontext_t* uc) noexcept {
     if (signal == SIGSEGV) {
         const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-        const std::uintptr_t sp = context_stack_pointer(uc);
+        const std::uintptr_t sp = posix::fault_stack_pointer(uc);
         if (sp != 0 && address != 0 && address + stack_overflow_reach_bytes >= sp &&
             address <= sp + stack_overflow_slack_bytes) {
             return exception_code::stack_overflow;
         }
-        if (info->si_code == SI_KERNEL && is_privileged_instruction(context_program_counter(uc)))
-            return exception_code::privileged_instruction;
+        const auto* pc = reinterpret_cast<const unsigned char*>(posix::fault_program_counter(uc));
+        if (info->si_code == SI_KERNEL && is_privileged_instruction(pc)) return exception_code::privileged_instruction;
     }
     for (const fault_class& c : fault_classes) {
         if (c.signal == signal && (c.code == 0 || c.code == info->si_code)) return c.exception;
@@ -175,6 +151,38 @@ void posix_remove_exception_filter() {
 constexpr exception_ops posix_exception_ops = {posix_install_exception_filter, posix_remove_exception_filter};
 
 }  // namespace
+
+namespace posix {
+
+std::uintptr_t fault_program_counter(const void* context) noexcept {
+    const auto* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__i386__)
+    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_EIP]);
+#elif defined(__aarch64__)
+    return static_cast<std::uintptr_t>(uc->uc_mcontext.pc);
+#else
+    (void)uc;
+    return 0;
+#endif
+}
+
+std::uintptr_t fault_stack_pointer(const void* context) noexcept {
+    const auto* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+#elif defined(__i386__)
+    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_ESP]);
+#elif defined(__aarch64__)
+    return static_cast<std::uintptr_t>(uc->uc_mcontext.sp);
+#else
+    (void)uc;
+    return 0;
+#endif
+}
+
+}  // namespace posix
 
 const exception_ops& get_exception_ops() noexcept { return posix_exception_ops; }
 

@@ -1,10 +1,11 @@
 #include "platform/stack_ops.hpp"
 
+#include "platform/posix/fault_context.hpp"
+
 #include <climits>
 #include <cstring>
 #include <execinfo.h>
 #include <link.h>
-#include <ucontext.h>
 #include <unistd.h>
 
 namespace platform {
@@ -77,20 +78,6 @@ bool posix_prepare_stack_walk() {
     return true;
 }
 
-std::uintptr_t fault_pc(const void* context) {
-    const auto* uc = static_cast<const ucontext_t*>(context);
-#if defined(__x86_64__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
-#elif defined(__i386__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_EIP]);
-#elif defined(__aarch64__)
-    return static_cast<std::uintptr_t>(uc->uc_mcontext.pc);
-#else
-    (void)uc;
-    return 0;
-#endif
-}
-
 int posix_walk_stack(const void* context, std::uintptr_t* pcs, int max_frames) {
     void* frames[max_walk_frames];
     const int n = ::backtrace(frames, max_walk_frames);
@@ -99,7 +86,7 @@ int posix_walk_stack(const void* context, std::uintptr_t* pcs, int max_frames) {
     if (context != nullptr) {
         // The walk passes through the handler's frames and the signal frame
         // before it reaches the faulting instruction.
-        const std::uintptr_t pc = fault_pc(context);
+        const std::uintptr_t pc = posix::fault_program_counter(context);
         first = n;
         for (int i = 0; i < n; ++i) {
             if (reinterpret_cast<std::uintptr_t>(frames[i]) == pc) {
