@@ -26,8 +26,10 @@ bool is_data_descriptor(format_code code) noexcept {
     return code == format_code::a_edit || code == format_code::e_edit;
 }
 
-void start_record(connection& c, layout_state& s) noexcept {
-    std::memset(c.buffer, ' ', c.area_length);
+// The record starts out blank. Only columns that no field covers need the
+// blanks, and this program's fields follow each other without a gap, so the
+// blanks are laid where a field starts beyond the high-water column.
+void start_record(layout_state& s) noexcept {
     s.column = 0;
     s.high_water = 0;
 }
@@ -40,7 +42,7 @@ message fetch_descriptor(connection& c, layout_state& s) {
         const format_entry entry = decode_format_entry(s.program, s.offset, &next);
         if (entry.code == format_code::program_end) {
             if (const message m = write_record(c, s.high_water); m != message::none) return m;
-            start_record(c, s);
+            start_record(s);
             s.offset = 0;
             continue;
         }
@@ -64,6 +66,7 @@ message place_item(connection& c, layout_state& s, const write_item& item) {
         const message m = grow_record_area(c, s.high_water, s.column + width - c.area_length);
         if (m != message::none) return m;
     }
+    if (s.column > s.high_water) std::memset(c.buffer + s.high_water, ' ', s.column - s.high_water);
     char* field = c.buffer + s.column;
     if (d.code == format_code::a_edit) {
         assert(item.text != nullptr);
@@ -86,7 +89,7 @@ message write_values(std::int32_t unit, format_program program, std::span<const 
     assert(c != nullptr && c->state == connection_state::open);
     if (const message m = check_writable(*c); m != message::none) return m;
     layout_state s{program};
-    start_record(*c, s);
+    start_record(s);
     for (const write_item& item : items) {
         if (const message m = place_item(*c, s, item); m != message::none) return m;
     }

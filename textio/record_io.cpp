@@ -97,10 +97,6 @@ message read_record(connection& c) {
     }
 }
 
-message check_writable(const connection& c) noexcept {
-    return c.is_read_only ? message::write_to_read_only_file : message::none;
-}
-
 message grow_record_area(connection& c, std::size_t used, std::size_t shortfall) {
     const std::size_t growth = std::max({shortfall, area_growth_bytes, c.area_length / 8});
     const std::size_t area = c.area_length + growth;

@@ -18,7 +18,9 @@ constexpr std::size_t max_transfer_bytes = 131072;
 [[nodiscard]] inline std::size_t record_length(const connection& c) noexcept { return c.record_length; }
 
 // write_to_read_only_file when the open could only get read access.
-[[nodiscard]] message check_writable(const connection& c) noexcept;
+[[nodiscard]] inline message check_writable(const connection& c) noexcept {
+    return c.is_read_only ? message::write_to_read_only_file : message::none;
+}
 // The area the writer lays a record out in: c.buffer, c.area_length bytes.
 // Grows it by at least shortfall bytes; the new part, from used on, is blanks.
 [[nodiscard]] message grow_record_area(connection& c, std::size_t used, std::size_t shortfall);
