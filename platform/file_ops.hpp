@@ -27,7 +27,7 @@ struct file_ops {
     file_kind (*get_file_kind)(file_handle h);
     // Reads at most n bytes; *got == 0 with an ok result is the end of the file.
     os_result (*read_file)(file_handle h, void* buffer, std::size_t n, std::size_t* got);
-    // Writes all n bytes or fails; *written tells how far it got.
+    // Writes all n bytes or fails; a failed write appends nothing to the file.
     os_result (*write_file)(file_handle h, const void* buffer, std::size_t n, std::size_t* written);
     // Cuts the file at the current position.
     os_result (*set_end_of_file)(file_handle h);

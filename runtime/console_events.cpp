@@ -25,10 +25,14 @@ void handle_console_event(platform::console_event event) {
     for (const event_word& e : event_words) {
         if (e.event == event) word = e.word;
     }
-    // Another thread is already ending the process, or the event is not ours.
-    if (word == nullptr || !claim_process_exit()) return;
-    const std::int32_t held = stop_statements();
+    if (word == nullptr) return;
     const report_argument argument = report_argument::of_text(word);
+    // Another thread is already ending the process: the event is only told.
+    if (!claim_process_exit()) {
+        report_message(textio::message::console_event_abort, {&argument, 1});
+        return;
+    }
+    const std::int32_t held = stop_statements();
     report_message(textio::message::console_event_abort, {&argument, 1});
     run_closing_sweep(held);
     platform::exit_process(static_cast<int>(event));

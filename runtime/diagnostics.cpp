@@ -80,15 +80,11 @@ void write_system_error(std::uint32_t code) noexcept {
     write_error_stream(sink.data, sink.length);
 }
 
-// The prefix, the text and a line end; then, where the severity asks for it
-// and the full buffer is at hand, the call-stack table. Returns the length.
+// The prefix, the formatted text and a line end; then, where the severity
+// asks for it and the full buffer is at hand, the call-stack table. Returns
+// the length.
 std::size_t form_diagnostic(char* buffer, std::size_t capacity, const message_entry& entry,
-                            std::span<const report_argument> arguments) noexcept {
-    char scratch[scratch_text_bytes];
-    detail::text_sink text{scratch, sizeof scratch};
-    if (arguments.empty()) text.put(entry.text);
-    else detail::format_text(text, entry.text, arguments);
-
+                            const detail::text_sink& text) noexcept {
     // The line end always fits: the text is cut first.
     detail::text_sink line{buffer, capacity - line_end_bytes};
     const report_argument number = report_argument::of_number(entry.number);
@@ -105,12 +101,25 @@ std::size_t form_diagnostic(char* buffer, std::size_t capacity, const message_en
     return line.length;
 }
 
-// A thread that may not end the process leaves its statement and waits for
-// the thread that does.
-void claim_exit_or_park() noexcept {
-    if (claim_process_exit()) return;
-    end_statement();
-    platform::park_thread();
+void write_diagnostic(const message_entry& entry, const detail::text_sink& text) noexcept {
+    if (is_reporting_fault) {
+        write_error_stream(fault_buffer, form_diagnostic(fault_buffer, sizeof fault_buffer, entry, text));
+        return;
+    }
+    const platform::memory_ops& memory = platform::get_memory_ops();
+    std::size_t capacity = diagnostic_buffer_bytes;
+    char* buffer = static_cast<char*>(memory.allocate(capacity));
+    if (buffer == nullptr) {
+        // Sized for the text as filled in, so that the file name is whole.
+        capacity = std::strlen(severity_prefix(entry.level)) + text.length + fallback_extra_bytes;
+        buffer = static_cast<char*>(memory.allocate(capacity));
+    }
+    if (buffer == nullptr) {
+        write_notice(entry.number);
+        return;
+    }
+    write_error_stream(buffer, form_diagnostic(buffer, capacity, entry, text));
+    memory.release(buffer);
 }
 
 }  // namespace
@@ -119,27 +128,21 @@ void report_message(textio::message m, std::span<const report_argument> argument
     const auto number = static_cast<std::uint16_t>(m);
     const message_entry* entry = find_message(number);
     assert(entry != nullptr);
-    const bool is_severe = entry->level == severity::severe;
-    if (is_severe) claim_exit_or_park();
+    char scratch[scratch_text_bytes];
+    detail::text_sink text{scratch, sizeof scratch};
+    if (arguments.empty()) text.put(entry->text);
+    else detail::format_text(text, entry->text, arguments);
 
-    if (is_reporting_fault) {
-        write_error_stream(fault_buffer, form_diagnostic(fault_buffer, sizeof fault_buffer, *entry, arguments));
-    } else {
-        const platform::memory_ops& memory = platform::get_memory_ops();
-        std::size_t capacity = diagnostic_buffer_bytes;
-        char* buffer = static_cast<char*>(memory.allocate(capacity));
-        if (buffer == nullptr) {
-            capacity = std::strlen(severity_prefix(entry->level)) + std::strlen(entry->text) + fallback_extra_bytes;
-            buffer = static_cast<char*>(memory.allocate(capacity));
-        }
-        if (buffer == nullptr) {
-            write_notice(number);
-        } else {
-            write_error_stream(buffer, form_diagnostic(buffer, capacity, *entry, arguments));
-            memory.release(buffer);
-        }
-    }
+    // Only one thread ends the process. One that comes second still has its
+    // say, then leaves its statement and waits for the end.
+    const bool is_severe = entry->level == severity::severe;
+    const bool owns_exit = is_severe && claim_process_exit();
+    write_diagnostic(*entry, text);
     if (!is_severe) return;
+    if (!owns_exit) {
+        end_statement();
+        platform::park_thread();
+    }
     if (is_reporting_fault) {
         run_closing_sweep(held_unit, sweep_mode::handles_only);
         platform::exit_process_at_once(number);
@@ -149,12 +152,6 @@ void report_message(textio::message m, std::span<const report_argument> argument
 }
 
 textio::message report_statement_failure(textio::message m, std::int32_t unit) {
-    const message_entry* entry = find_message(static_cast<std::uint16_t>(m));
-    assert(entry != nullptr);
-    // Claimed before anything is written: a thread that may not end the
-    // process writes nothing.
-    if (entry->level == severity::severe) claim_exit_or_park();
-
     textio::connection* c = textio::find_connection(unit);
     // The name is copied out first: a connection whose open failed is
     // discarded before the diagnostic is formed.

@@ -47,6 +47,7 @@ void run_startup() noexcept {
     if (is_initialised) return;
     if (detail::create_traceback_switch()) (void)platform::get_stack_ops().prepare_stack_walk();
     (void)platform::get_console_ops().start_console_events(handle_console_event);
+    platform::keep_write_failures_as_errors();
     establish_fp_environment();
     is_initialised = true;
 }

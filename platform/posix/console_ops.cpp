@@ -1,5 +1,7 @@
 #include "platform/console_ops.hpp"
 
+#include "platform/posix/fault_context.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -47,21 +49,28 @@ constexpr event_signal event_signals[] = {
 };
 
 console_event_handler event_handler = nullptr;
+sigset_t caught_signals;
 
-sigset_t event_signal_set() {
+// A signal that the program was started with ignored (nohup's SIGHUP) stays
+// ignored: that was the caller's choice.
+sigset_t signals_to_catch() {
     sigset_t set;
     sigemptyset(&set);
-    for (const event_signal& e : event_signals) sigaddset(&set, e.signal);
+    for (const event_signal& e : event_signals) {
+        struct sigaction current{};
+        if (::sigaction(e.signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&set, e.signal);
+    }
     return set;
 }
 
 // The signals stay blocked in every thread, so they wait here to be taken
 // one at a time; the handler runs as ordinary code, free to lock and exit.
 void* wait_for_console_events(void*) {
-    const sigset_t set = event_signal_set();
+    (void)posix::install_alternate_stack();
     for (;;) {
         int signal = 0;
-        if (sigwait(&set, &signal) != 0) continue;
+        if (sigwait(&caught_signals, &signal) != 0) continue;
         for (const event_signal& e : event_signals) {
             if (e.signal == signal) event_handler(e.event);
         }
@@ -70,7 +79,9 @@ void* wait_for_console_events(void*) {
 
 bool posix_start_console_events(console_event_handler handler) {
     event_handler = handler;
-    const sigset_t set = event_signal_set();
+    caught_signals = signals_to_catch();
+    if (sigisemptyset(&caught_signals)) return true;
+    const sigset_t& set = caught_signals;
     if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);

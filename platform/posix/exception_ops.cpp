@@ -24,7 +24,7 @@ constexpr std::size_t fault_signal_count = sizeof fault_signals / sizeof fault_s
 
 exception_filter active_filter = nullptr;
 struct sigaction previous_actions[fault_signal_count];
-void* alternate_stack = nullptr;
+thread_local bool has_alternate_stack = false;
 
 struct fault_class {
     int signal;
@@ -123,18 +123,7 @@ void on_fault(int signal, siginfo_t* info, void* context) {
 }
 
 bool posix_install_exception_filter(exception_filter filter) {
-    if (alternate_stack == nullptr) {
-        void* stack = ::mmap(nullptr, alternate_stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (stack == MAP_FAILED) return false;
-        stack_t s{};
-        s.ss_sp = stack;
-        s.ss_size = alternate_stack_bytes;
-        if (::sigaltstack(&s, nullptr) != 0) {
-            ::munmap(stack, alternate_stack_bytes);
-            return false;
-        }
-        alternate_stack = stack;
-    }
+    if (!posix::install_alternate_stack()) return false;
     active_filter = filter;
     struct sigaction action{};
     action.sa_sigaction = on_fault;
@@ -153,6 +142,21 @@ constexpr exception_ops posix_exception_ops = {posix_install_exception_filter, p
 }  // namespace
 
 namespace posix {
+
+bool install_alternate_stack() noexcept {
+    if (has_alternate_stack) return true;
+    void* stack = ::mmap(nullptr, alternate_stack_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (stack == MAP_FAILED) return false;
+    stack_t s{};
+    s.ss_sp = stack;
+    s.ss_size = alternate_stack_bytes;
+    if (::sigaltstack(&s, nullptr) != 0) {
+        ::munmap(stack, alternate_stack_bytes);
+        return false;
+    }
+    has_alternate_stack = true;
+    return true;
+}
 
 std::uintptr_t fault_program_counter(const void* context) noexcept {
     const auto* uc = static_cast<const ucontext_t*>(context);

@@ -8,4 +8,8 @@ namespace platform::posix {
 [[nodiscard]] std::uintptr_t fault_program_counter(const void* context) noexcept;
 [[nodiscard]] std::uintptr_t fault_stack_pointer(const void* context) noexcept;
 
+// Gives the calling thread an alternate stack for fault handlers, so that a
+// stack overflow can still be reported. Returns false if none can be had.
+bool install_alternate_stack() noexcept;
+
 }  // namespace platform::posix

@@ -95,6 +95,17 @@ os_result posix_read_file(file_handle h, void* buffer, std::size_t n, std::size_
     }
 }
 
+// A write that stops part way (the disk fills up after a short write) takes
+// back what it appended, so that a failed record leaves no part of itself.
+// Bytes written over older contents cannot be taken back; they stay.
+void take_back(int fd, std::size_t done) noexcept {
+    struct stat info;
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (done == 0 || end < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != end) return;
+    const off_t start = end - static_cast<off_t>(done);
+    if (::ftruncate(fd, start) == 0) (void)::lseek(fd, start, SEEK_SET);
+}
+
 os_result posix_write_file(file_handle h, const void* buffer, std::size_t n, std::size_t* written) {
     const char* bytes = static_cast<const char*>(buffer);
     std::size_t done = 0;
@@ -102,8 +113,10 @@ os_result posix_write_file(file_handle h, const void* buffer, std::size_t n, std
         const ssize_t r = ::write(descriptor(h), bytes + done, n - done);
         if (r < 0) {
             if (errno == EINTR) continue;
-            *written = done;
-            return last_error();
+            const os_result failure = last_error();
+            take_back(descriptor(h), done);
+            *written = 0;
+            return failure;
         }
         done += static_cast<std::size_t>(r);
     }

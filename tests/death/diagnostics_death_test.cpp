@@ -99,6 +99,14 @@ const report_case report_cases[] = {
          runtime::report_message(message::array_size_overflow);
      },
      179, "iorun: severe (179): Cannot allocate array - overflow on array size calculation.\r\n"},
+    {"no_diagnostic_buffer_keeps_the_name",
+     [](const std::string&) {
+         fault_plan plan;
+         plan.fail_allocation(3);  // after the stored name and the record buffer
+         open_input();
+         runtime::report_statement_failure(message::end_of_file_during_read, 10);
+     },
+     24, "iorun: severe (24): end-of-file during read, unit 10, file @DIR@/input.txt\r\n"},
     {"no_buffer_at_all",
      [](const std::string&) {
          fault_plan plan;

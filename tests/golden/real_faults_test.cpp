@@ -3,11 +3,15 @@
 // too long to store. Each ends in its diagnostic and leaves the files as the
 // program promises.
 #include "tests/support/files.hpp"
+#include "tests/support/input_maker.hpp"
 #include "tests/support/process.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -138,6 +142,59 @@ TEST(command_line, is_ignored) {
     EXPECT_EQ(r.standard_output, "");
     EXPECT_EQ(test_support::read_file(dir + "/output.stl"), "solid sample\r\nendsolid sample\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir + "/other.stl"));
+    test_support::remove_tree(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs tri2stl through bash, which sets up what the case needs first.
+test_support::process_result run_through_shell(const std::string& dir, const std::string& setup) {
+    return test_support::run_program("/bin/bash", dir, {"-c", setup + "; exec '" + test_support::tri2stl_path() + "'"});
+}
+
+TEST(file_size_limit, ends_in_the_write_error_with_whole_lines_only) {
+    const std::string dir = std::filesystem::canonical(test_support::make_temp_dir()).string();
+    std::string input = "20\n";
+    for (int i = 0; i < 20; ++i) input += "1\n1 2 3\n4 5 6\n7 8 9\n";
+    test_support::write_file(dir + "/input.txt", input);
+    // 1 KiB: the limit falls inside a line.
+    const test_support::process_result r = run_through_shell(dir, "ulimit -f 1");
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 38);
+    EXPECT_EQ(r.standard_error.substr(0, r.standard_error.find("Image ")),
+              "iorun: File too large\r\niorun: severe (38): error during write, unit 20, file " + dir +
+                  "/output.stl\r\n");
+    const std::string output = test_support::read_file(dir + "/output.stl");
+    ASSERT_FALSE(output.empty());
+    EXPECT_LE(output.size(), 1024u);
+    EXPECT_EQ(output.substr(output.size() - 2), "\r\n");
+    EXPECT_EQ(output.rfind("solid sample\r\nfacet normal", 0), 0u);
+    test_support::remove_tree(dir);
+}
+
+TEST(standard_error, closed_pipe_still_gives_the_message_number) {
+    const std::string dir = std::filesystem::canonical(test_support::make_temp_dir()).string();
+    // The reader of standard error is gone before the diagnostic is written.
+    const test_support::process_result r =
+        run_through_shell(dir, "exec 2> >(exit 0); sleep 0.2");
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 24);
+    test_support::remove_tree(dir);
+}
+
+TEST(console_events, leave_a_signal_ignored_by_the_caller_alone) {
+    const std::string dir = std::filesystem::canonical(test_support::make_temp_dir()).string();
+    test_support::write_file(dir + "/input.txt", test_support::make_triangle_input(50000, 7));
+    const test_support::running_program p = test_support::start_program(
+        "/bin/bash", dir, {"-c", "trap '' HUP; exec '" + test_support::tri2stl_path() + "'"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    test_support::send_signal(p, SIGHUP);
+    const test_support::process_result r = test_support::finish_program(p);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.standard_error, "");
     test_support::remove_tree(dir);
 }
 

@@ -106,7 +106,8 @@ process_result run_in_child(const std::function<void()>& body) {
 
 namespace test_support {
 
-running_program start_program(const std::string& program, const std::string& directory) {
+running_program start_program(const std::string& program, const std::string& directory,
+                              const std::vector<std::string>& arguments) {
     running_program p;
     p.error_path = directory + "/.stderr";
     const pid_t child = ::fork();
@@ -122,7 +123,11 @@ running_program start_program(const std::string& program, const std::string& dir
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         if (::chdir(directory.c_str()) != 0) ::_exit(127);
-        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     p.pid = child;

@@ -40,7 +40,8 @@ struct running_program {
     std::string error_path;
 };
 
-[[nodiscard]] running_program start_program(const std::string& program, const std::string& directory);
+[[nodiscard]] running_program start_program(const std::string& program, const std::string& directory,
+                                            const std::vector<std::string>& arguments = {});
 void send_signal(const running_program& p, int signal);
 // Waits for the program (at most timeout_seconds, then kills it and reports
 // signal 9) and collects its standard error.
