@@ -74,12 +74,15 @@ constexpr platform::file_ops plan_file_ops = {
 };
 
 void* plan_allocate(std::size_t bytes) {
+    active->record_allocation(allocation_call::allocate, bytes);
     return active->take_allocation_failure() ? nullptr : platform::native_memory_ops().allocate(bytes);
 }
 void* plan_allocate_zeroed(std::size_t bytes) {
+    active->record_allocation(allocation_call::allocate_zeroed, bytes);
     return active->take_allocation_failure() ? nullptr : platform::native_memory_ops().allocate_zeroed(bytes);
 }
 void* plan_reallocate(void* block, std::size_t bytes) {
+    active->record_allocation(allocation_call::reallocate, bytes);
     return active->take_allocation_failure() ? nullptr : platform::native_memory_ops().reallocate(block, bytes);
 }
 void plan_release(void* block) { platform::native_memory_ops().release(block); }
@@ -101,9 +104,16 @@ bool plan_start_console_events(platform::console_event_handler handler) {
 constexpr platform::console_ops plan_console_ops = {plan_write_error_stream, plan_describe_os_error,
                                                     plan_start_console_events};
 
+void pass_write_error_stream(const char* text, std::size_t n) {
+    platform::native_console_ops().write_error_stream(text, n);
+}
+
+constexpr platform::console_ops plan_text_ops = {pass_write_error_stream, plan_describe_os_error,
+                                                 plan_start_console_events};
+
 }  // namespace
 
-fault_plan::fault_plan() : seen_(7, 0) {
+fault_plan::fault_plan() : recorded_(7, 0), seen_(7, 0) {
     active = this;
     platform::use_file_ops(&plan_file_ops);
     platform::use_memory_ops(&plan_memory_ops);
@@ -118,12 +128,30 @@ fault_plan::~fault_plan() {
 
 void fault_plan::fail(file_call call, int nth, platform::os_result result) { failures_.push_back({call, nth, result}); }
 
+void fault_plan::on_call(file_call call, int nth, std::function<void()> action) {
+    actions_.push_back({call, nth, std::move(action)});
+}
+
+void fault_plan::record(file_call call, std::size_t bytes) {
+    calls_.push_back({call, bytes});
+    const int nth = ++recorded_[static_cast<std::size_t>(call)];
+    for (const planned_action& a : actions_) {
+        if (a.call == call && a.nth == nth) a.action();
+    }
+}
+
 void fault_plan::fail_allocation(int nth) { allocation_failures_.push_back(nth); }
 
 void fault_plan::capture_error_stream(std::vector<std::uint32_t> no_text) {
     no_text_ = std::move(no_text);
     captures_errors_ = true;
     platform::use_console_ops(&plan_console_ops);
+}
+
+void fault_plan::replace_system_texts(std::vector<std::uint32_t> no_text) {
+    no_text_ = std::move(no_text);
+    captures_errors_ = true;
+    platform::use_console_ops(&plan_text_ops);
 }
 
 int fault_plan::count(file_call call) const noexcept {
