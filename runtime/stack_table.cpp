@@ -63,7 +63,7 @@ std::size_t make_table(char* out, std::size_t room, const void* context) {
     for (int i = 0; i < frames && pcs[i] != 0; ++i) {
         char module[module_name_bytes];
         const std::uint32_t shown = platform::get_stack_ops().describe_pc(pcs[i], module, sizeof module);
-        const report_argument row[] = {report_argument::of_text(module), report_argument::of_number(shown),
+        const report_argument row[] = {report_argument::of_text(module), report_argument::of_number(static_cast<long>(shown)),
                                        report_argument::of_text(unknown), report_argument::of_text(unknown),
                                        report_argument::of_text(unknown)};
         const bool has_row_room = room > table.length + std::strlen(unknown) + row_fixed_bytes;

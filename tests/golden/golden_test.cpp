@@ -1,5 +1,5 @@
 // Whole runs of the program in a fresh folder, compared byte for byte with the
-// case's expected files: output.stl, the standard error stream (with @DIR@
+// case's expected files: output.stl, the standard error stream (with @DIR@/
 // standing for the folder), and the exit status.
 #include "tests/support/files.hpp"
 #include "tests/support/process.hpp"
@@ -19,7 +19,7 @@ const fs::path cases_dir = fs::path(TRI2STL_SOURCE_DIR) / "tests" / "golden" / "
 
 std::vector<std::string> case_names() {
     std::vector<std::string> names;
-    for (const fs::directory_entry& e : fs::directory_iterator(cases_dir)) names.push_back(e.path().filename());
+    for (const fs::directory_entry& e : fs::directory_iterator(cases_dir)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -50,7 +50,8 @@ TEST_P(golden_run, matches_its_expected_files) {
 
     EXPECT_EQ(r.exit_status, std::stoi(test_support::read_file((source / "expected.status").string())));
     EXPECT_EQ(without_stack_table(r.standard_error),
-              replace_all(test_support::read_file((source / "expected.stderr").string()), "@DIR@", dir));
+              replace_all(test_support::read_file((source / "expected.stderr").string()), "@DIR@/",
+                          dir + static_cast<char>(fs::path::preferred_separator)));
     EXPECT_EQ(r.standard_output, "");
     if (fs::exists(source / "expected.stl")) {
         EXPECT_EQ(test_support::read_file(dir + "/output.stl"),

@@ -58,7 +58,7 @@ TEST(open_connection, maps_each_kind_of_open_failure) {
         ASSERT_NE(conn, nullptr);
         EXPECT_EQ(conn->state, textio::connection_state::failed);
         EXPECT_EQ(conn->saved_error, c.saved);
-        EXPECT_EQ(std::string(conn->name), dir.path() + "/input.txt");
+        EXPECT_EQ(std::string(conn->name), (std::filesystem::path(dir.path()) / "input.txt").string());
         textio::discard_failed_connection(unit);
         EXPECT_EQ(textio::find_connection(unit), nullptr);
     }
@@ -92,7 +92,7 @@ TEST(open_connection, stores_the_full_path_and_creates_a_missing_file) {
     test_support::scoped_work_dir dir;
     ASSERT_EQ(textio::open_connection(unit, "  input.txt  \0", 14), message::none);
     const textio::connection* c = textio::find_connection(unit);
-    EXPECT_EQ(std::string(c->name, static_cast<std::size_t>(c->name_length)), dir.path() + "/input.txt");
+    EXPECT_EQ(std::string(c->name, static_cast<std::size_t>(c->name_length)), (std::filesystem::path(dir.path()) / "input.txt").string());
     EXPECT_TRUE(c->is_disk_file);
     EXPECT_TRUE(c->has_pending_truncation);
     EXPECT_FALSE(c->is_read_only);
