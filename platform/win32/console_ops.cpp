@@ -1,5 +1,7 @@
 #include "platform/console_ops.hpp"
 
+#include "platform/process_ops.hpp"
+
 #include <windows.h>
 
 namespace platform {
@@ -46,7 +48,10 @@ BOOL WINAPI on_console_event(DWORD code) {
     for (const event_code& e : event_codes) {
         if (e.code == code) {
             event_handler(e.event);
-            return TRUE;
+            // The handler comes back only when another thread is ending the
+            // process. Returning now would let the system end it at once for
+            // a close event, cutting that exit short: wait for it instead.
+            park_thread();
         }
     }
     return FALSE;
