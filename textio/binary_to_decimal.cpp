@@ -18,48 +18,55 @@ namespace {
 // ---------------------------------------------------------------------------
 // Powers of ten for the fast path, built at compile time by exact arithmetic.
 
-// An unsigned integer of 128 bits as four 32-bit limbs, least significant
-// first; only what the table construction needs.
-using limbs128 = std::array<std::uint32_t, 4>;
+// Unsigned integers of 32 * N bits as 32-bit limbs, least significant first;
+// only what building the tables needs.
+template <std::size_t N>
+using limbs = std::array<std::uint32_t, N>;
+using limbs128 = limbs<4>;
 
-constexpr limbs128 multiply_by_5(limbs128 x) {
+template <std::size_t N>
+constexpr limbs<N> multiply_small(limbs<N> x, std::uint32_t factor) {
     std::uint64_t carry = 0;
     for (std::uint32_t& limb : x) {
-        const std::uint64_t product = std::uint64_t{limb} * 5 + carry;
+        const std::uint64_t product = std::uint64_t{limb} * factor + carry;
         limb = static_cast<std::uint32_t>(product);
         carry = product >> 32;
     }
     return x;
 }
 
-constexpr int bit_length(const limbs128& x) {
-    for (int i = 3; i >= 0; --i) {
-        const std::uint32_t limb = x[static_cast<std::size_t>(i)];
-        if (limb != 0) return 32 * i + static_cast<int>(std::bit_width(limb));
+template <std::size_t N>
+constexpr int bit_length(const limbs<N>& x) {
+    for (std::size_t i = N; i-- > 0;) {
+        if (x[i] != 0) return 32 * static_cast<int>(i) + static_cast<int>(std::bit_width(x[i]));
     }
     return 0;
 }
 
-constexpr bool test_bit(const limbs128& x, int bit) {
+template <std::size_t N>
+constexpr bool test_bit(const limbs<N>& x, int bit) {
     return ((x[static_cast<std::size_t>(bit / 32)] >> (bit % 32)) & 1u) != 0;
 }
 
-constexpr limbs128 shift_left_1(limbs128 x) {
-    for (std::size_t i = 3; i > 0; --i) x[i] = (x[i] << 1) | (x[i - 1] >> 31);
+template <std::size_t N>
+constexpr limbs<N> shift_left_1(limbs<N> x) {
+    for (std::size_t i = N - 1; i > 0; --i) x[i] = (x[i] << 1) | (x[i - 1] >> 31);
     x[0] <<= 1;
     return x;
 }
 
-constexpr bool is_less(const limbs128& a, const limbs128& b) {
-    for (std::size_t i = 4; i-- > 0;) {
+template <std::size_t N>
+constexpr bool is_less(const limbs<N>& a, const limbs<N>& b) {
+    for (std::size_t i = N; i-- > 0;) {
         if (a[i] != b[i]) return a[i] < b[i];
     }
     return false;
 }
 
-constexpr limbs128 subtract(limbs128 a, const limbs128& b) {
+template <std::size_t N>
+constexpr limbs<N> subtract(limbs<N> a, const limbs<N>& b) {
     std::uint32_t borrow = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < N; ++i) {
         const std::uint64_t difference = std::uint64_t{a[i]} - b[i] - borrow;
         a[i] = static_cast<std::uint32_t>(difference);
         borrow = static_cast<std::uint32_t>(difference >> 63);
@@ -78,7 +85,7 @@ struct power_of_ten {
 constexpr power_of_ten make_power_of_ten(int power) {
     const int n = power < 0 ? -power : power;
     limbs128 five_n{1, 0, 0, 0};
-    for (int i = 0; i < n; ++i) five_n = multiply_by_5(five_n);
+    for (int i = 0; i < n; ++i) five_n = multiply_small(five_n, 5);
     const int length = bit_length(five_n);
     std::uint64_t significand = 0;
     if (power >= 0) {
@@ -420,9 +427,8 @@ void write_digits(char* first, int digits, std::uint32_t n) noexcept {
     if (cursor != first) *first = static_cast<char>('0' + n);
 }
 
-}  // namespace
-
-bool render_e_field(std::uint32_t bits, int width, int digits, char* out) noexcept {
+// Any width and digit count.
+bool render_any_field(std::uint32_t bits, int width, int digits, char* out) noexcept {
     if (width <= 0) return false;
     const bool sign_bit = (bits >> 31) != 0;
     const int biased = static_cast<int>((bits >> 23) & 0xFFu);
@@ -476,6 +482,286 @@ bool render_e_field(std::uint32_t bits, int width, int digits, char* out) noexce
         write_digits(first, digits, n);
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// E12.3, the one form the program writes: a direct path for normal values.
+//
+// A binade of significands m (2^23 <= m < 2^24, value m * 2^q) holds at most
+// one of the points 999.5 * 10^(p - 3) where the shown exponent steps from p
+// to p + 1, so one comparison of m with a per-binade threshold gives p,
+// rounding carry included. The scaled value x = m * 2^q * 10^(3 - p) then
+// lies in [99.95, 999.5) and rounds to 100..999, and one 64-bit product of m
+// and a multiplier rounded up from 2^(q + 53) * 10^(3 - p) is x * 2^53, a
+// little too high. Zero, subnormals and the specials take the general path.
+
+constexpr int e12_width = 12;
+constexpr int e12_digits = 3;
+
+// Both sides of m * 2^q >= 9995 * 10^(p - 4) as integers: at most
+// 2^24 * 10^41 < 2^161 and 9995 * 2^149 < 2^163, inside six limbs.
+using limbs192 = limbs<6>;
+
+constexpr limbs192 shift_left(const limbs192& x, int bits) {
+    limbs192 shifted{};
+    const std::size_t words = static_cast<std::size_t>(bits / 32);
+    const int rest = bits % 32;
+    for (std::size_t i = words; i < shifted.size(); ++i) {
+        const std::uint32_t carried = rest != 0 && i > words ? x[i - words - 1] >> (32 - rest) : 0;
+        shifted[i] = (x[i - words] << rest) | carried;
+    }
+    return shifted;
+}
+
+constexpr limbs192 multiply_by_power_of_ten(limbs192 x, int power) {
+    for (; power >= 9; power -= 9) x = multiply_small(x, powers_of_ten_32[9]);
+    return multiply_small(x, powers_of_ten_32[static_cast<std::size_t>(power < 0 ? 0 : power)]);
+}
+
+// m * 2^q reaches 999.5 * 10^(p - 3), the least value shown with exponent
+// p + 1 (999.5 itself is a tie and goes to the even 1000), when m * factor
+// reaches bound.
+struct next_exponent_test {
+    limbs192 factor;
+    limbs192 bound;
+
+    constexpr next_exponent_test(int q, int p)
+        : factor(multiply_by_power_of_ten(shift_left(limbs192{1}, q >= 0 ? q : 0), 4 - p)),
+          bound(multiply_by_power_of_ten(shift_left(limbs192{9995}, q < 0 ? -q : 0), p - 4)) {}
+
+    constexpr bool is_reached_by(std::uint32_t m) const { return !is_less(multiply_small(factor, m), bound); }
+};
+
+// The exponent shown for the least value 2^(q + 23) of a binade.
+constexpr int find_e12_lower_exponent(int q) {
+    // 10^(p - 1) <= 2^(q + 23) < 10^p, and 999.5 * 10^(p - 4) lies below
+    // 10^(p - 1), so the binade starts at exponent p or p + 1.
+    const int p = floor_log10_pow2(q + 23) + 1;
+    return next_exponent_test(q, p).is_reached_by(std::uint32_t{1} << 23) ? p + 1 : p;
+}
+
+// Rounded up: the product m * multiplier then exceeds x * 2^53 by less than
+// m * (1 + 2^-23) (one unit from this rounding, 2^-63 relative from the
+// power of ten's), that is by less than 2^25. x < 999.5 and m >= 2^23 keep
+// the multiplier below 2^40 and the product below 2^63.
+constexpr std::uint64_t make_e12_multiplier(int q, int p) {
+    const power_of_ten& scale = powers_of_ten[static_cast<std::size_t>(e12_digits - p - power_min)];
+    const int shift = -(scale.exponent + q + 53);
+    const std::uint64_t below = scale.significand & ((std::uint64_t{1} << shift) - 1);
+    return (scale.significand >> shift) + (below != 0 ? 1u : 0u);
+}
+
+// Texts as words in the host's byte order, so that one store writes each.
+template <typename word>
+constexpr word pack_text(const char* text) {
+    word packed = 0;
+    for (std::size_t i = 0; i < sizeof(word); ++i) {
+        const std::size_t byte = std::endian::native == std::endian::little ? i : sizeof(word) - 1 - i;
+        packed |= static_cast<word>(static_cast<word>(static_cast<unsigned char>(text[i])) << (8 * byte));
+    }
+    return packed;
+}
+
+// Columns 8-11, "E+pp".
+constexpr std::uint32_t pack_exponent_text(int p) {
+    const int magnitude = p < 0 ? -p : p;
+    const char text[4] = {'E', p < 0 ? '-' : '+', static_cast<char>('0' + magnitude / 10),
+                          static_cast<char>('0' + magnitude % 10)};
+    return pack_text<std::uint32_t>(text);
+}
+
+// Columns 0-7, "   0.ddd", for n = 100..999; a negative value has ' ' | 0x0D,
+// '-', in column 2. Column 2 lies in the first four bytes of the word, which
+// are its low half on a little-endian host and its high half otherwise.
+constexpr int e12_n_min = 100;
+constexpr int e12_n_max = 999;
+constexpr std::uint32_t e12_minus = pack_text<std::uint32_t>("\0\0\x0D\0");
+constexpr int e12_minus_shift = std::endian::native == std::endian::little ? 0 : 32;
+static_assert((' ' | 0x0D) == '-');
+
+constexpr auto e12_digit_texts = [] {
+    std::array<std::uint64_t, e12_n_max - e12_n_min + 1> table{};
+    for (int n = e12_n_min; n <= e12_n_max; ++n) {
+        const char text[8] = {' ', ' ', ' ', '0', '.', static_cast<char>('0' + n / 100),
+                              static_cast<char>('0' + n / 10 % 10), static_cast<char>('0' + n % 10)};
+        table[static_cast<std::size_t>(n - e12_n_min)] = pack_text<std::uint64_t>(text);
+    }
+    return table;
+}();
+
+// One entry per sign and biased exponent, the top nine bits of the pattern;
+// 32 bytes, so that an entry is one shift away from its index.
+struct e12_binade {
+    std::uint32_t last_lower;                     // greatest m shown with the lower exponent
+    std::uint32_t minus;                          // e12_minus or 0
+    std::array<std::uint32_t, 2> exponent_texts;  // for the lower exponent and the next
+    std::array<std::uint64_t, 2> multipliers;     // for the lower exponent and the next
+};
+
+// The step comes from the multiplier of the lower exponent, which is rounded
+// up by less than 2^-28 in x: the least m with m * multiplier reaching
+// 999.5 * 2^53 is the least m shown with the next exponent, or one below it,
+// and the exact test decides. A step that fails the exact test on either side
+// is marked by last_lower = 0, which the check below rejects.
+constexpr e12_binade make_e12_binade(int biased) {
+    const int q = biased - 150;
+    const int p = find_e12_lower_exponent(q);
+    const std::array<std::uint64_t, 2> multipliers = {make_e12_multiplier(q, p), make_e12_multiplier(q, p + 1)};
+    constexpr std::uint64_t next_point = std::uint64_t{1999} << 52;  // 999.5 * 2^53
+    constexpr std::uint32_t none = std::uint32_t{1} << 24;
+    const std::uint64_t estimate = (next_point + multipliers[0] - 1) / multipliers[0];
+    const next_exponent_test test(q, p);
+    std::uint32_t first_upper = none;
+    if (estimate < none) {
+        first_upper = static_cast<std::uint32_t>(estimate);
+        if (!test.is_reached_by(first_upper)) ++first_upper;
+    }
+    const bool is_exact =
+        (first_upper == none || test.is_reached_by(first_upper)) && !test.is_reached_by(first_upper - 1);
+    return {is_exact ? first_upper - 1 : 0, 0, {pack_exponent_text(p), pack_exponent_text(p + 1)}, multipliers};
+}
+
+// Biased exponents 0 and 255 keep an empty entry: they never get this far.
+constexpr auto e12_binades = [] {
+    std::array<e12_binade, 512> table{};
+    for (int biased = 1; biased <= 254; ++biased) {
+        e12_binade entry = make_e12_binade(biased);
+        table[static_cast<std::size_t>(biased)] = entry;
+        entry.minus = e12_minus;
+        table[static_cast<std::size_t>(256 + biased)] = entry;
+    }
+    return table;
+}();
+
+constexpr bool has_valid_e12_binades(const decltype(e12_binades)& table) {
+    constexpr std::uint32_t m_min = std::uint32_t{1} << 23;
+    constexpr std::uint32_t m_max = (std::uint32_t{1} << 24) - 1;
+    constexpr std::uint64_t multiplier_limit = std::uint64_t{1} << 40;
+    for (std::size_t biased = 1; biased <= 254; ++biased) {
+        const e12_binade& b = table[biased];
+        if (b.last_lower < m_min || b.last_lower > m_max || b.multipliers[0] >= multiplier_limit) return false;
+        if (b.last_lower < m_max && b.multipliers[1] >= multiplier_limit) return false;
+    }
+    return true;
+}
+static_assert(sizeof(e12_binade) == 32);
+static_assert(has_valid_e12_binades(e12_binades));
+// [1, 2) is shown with exponent +01 throughout (the next step, 9.995, lies in
+// [8, 16)); in [1/2, 1) the step to +01 comes at 0.9995 = 0xFFDF3B.9... * 2^-24.
+static_assert(e12_binades[127].last_lower == 0xFFFFFFu &&
+              e12_binades[127].exponent_texts[0] == pack_text<std::uint32_t>("E+01"));
+static_assert(e12_binades[126].last_lower == 0xFFDF3Bu &&
+              e12_binades[126].exponent_texts[1] == pack_text<std::uint32_t>("E+01"));
+
+// Where x = m * 2^q * 10^k (k = 3 - p) can be an exact tie: twice it is an
+// odd integer exactly when m has -(q + k + 1) trailing zeros and, for k < 0,
+// 5^-k divides m (never beyond 5^10, as m < 2^24 < 5^11). trailing_zeros is
+// -1 where neither can hold.
+struct e12_tie_rule {
+    std::int8_t trailing_zeros;
+    std::uint8_t five_power;
+};
+
+constexpr e12_tie_rule make_e12_tie_rule(int q, int p) {
+    const int k = e12_digits - p;
+    const int zeros = -(q + k + 1);
+    const int five_power = k < 0 ? -k : 0;
+    if (zeros < 0 || zeros > 23 || five_power > 10) return {-1, 0};
+    return {static_cast<std::int8_t>(zeros), static_cast<std::uint8_t>(five_power)};
+}
+
+// By biased exponent, for the lower exponent and the next.
+constexpr auto e12_tie_rules = [] {
+    std::array<std::array<e12_tie_rule, 2>, 256> table{};
+    for (int biased = 1; biased <= 254; ++biased) {
+        const int q = biased - 150;
+        const int p = find_e12_lower_exponent(q);
+        table[static_cast<std::size_t>(biased)] = {make_e12_tie_rule(q, p), make_e12_tie_rule(q, p + 1)};
+    }
+    return table;
+}();
+
+// m is a multiple of the odd d exactly when m * d^-1 mod 2^32, d^-1 the
+// inverse of d modulo 2^32, is at most (2^32 - 1) / d: multiplying by d^-1
+// maps the multiples of d, and only them, onto 0..(2^32 - 1) / d.
+struct divisibility_test {
+    std::uint32_t inverse;
+    std::uint32_t limit;
+};
+
+constexpr auto five_power_tests = [] {
+    std::array<divisibility_test, 11> table{};
+    for (std::size_t j = 0; j < table.size(); ++j) {
+        const std::uint32_t d = powers_of_five_32[j];
+        std::uint32_t inverse = d;  // right in the low 3 bits; each step doubles them
+        for (int step = 0; step < 4; ++step) inverse *= 2 - d * inverse;
+        table[j] = {inverse, 0xFFFFFFFFu / d};
+    }
+    return table;
+}();
+static_assert(five_power_tests[3].inverse * 125u == 1u && five_power_tests[0].limit == 0xFFFFFFFFu);
+
+// The scaled value x of a normal value, rounded up by less than 2^-28, in
+// units of 2^-53 and with one half added: bits 53 and up hold x rounded
+// unless bits 25 to 52 are all clear, which leaves x within 2^-28 of a
+// midpoint.
+struct e12_scaled {
+    const e12_binade& binade;
+    std::uint32_t m;
+    std::size_t upper;  // 0 for the lower exponent, 1 for the next
+    std::uint64_t rounded;
+
+    explicit e12_scaled(std::uint32_t bits) noexcept
+        : binade(e12_binades[bits >> 23]),
+          m((bits & 0x7FFFFFu) | 0x800000u),
+          upper((binade.last_lower - m) >> 31),  // wraps round when m > last_lower
+          rounded(m * binade.multipliers[upper] + (std::uint64_t{1} << 52)) {}
+
+    static constexpr std::uint64_t doubt_bits = (std::uint64_t{1} << 53) - (std::uint64_t{1} << 25);
+    bool is_near_midpoint() const noexcept { return (rounded & doubt_bits) == 0; }
+    std::uint64_t n() const noexcept { return rounded >> 53; }
+};
+
+void store_e12_field(char* out, const e12_binade& binade, std::size_t upper, std::uint64_t n) noexcept {
+    assert(n >= e12_n_min && n <= e12_n_max);
+    const std::uint64_t head = e12_digit_texts[n - e12_n_min] | (std::uint64_t{binade.minus} << e12_minus_shift);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + 8, &binade.exponent_texts[upper], 4);
+}
+
+// An exact tie goes to the even n, anything else this close to a midpoint to
+// the general path. Kept apart so that the common path needs few registers.
+bool render_e12_3_near_midpoint(std::uint32_t bits, char* out) noexcept {
+    const e12_scaled x(bits);
+    const e12_tie_rule& rule = e12_tie_rules[(bits >> 23) & 0xFFu][x.upper];
+    const divisibility_test& five = five_power_tests[rule.five_power];
+    if (std::countr_zero(x.m) != rule.trailing_zeros || x.m * five.inverse > five.limit) {
+        return render_any_field(bits, e12_width, e12_digits, out);
+    }
+    store_e12_field(out, x.binade, x.upper, x.n() & ~std::uint64_t{1});
+    return true;
+}
+
+bool render_e12_3(std::uint32_t bits, char* out) noexcept {
+    // Biased exponent 1..254, read off the pattern without its sign.
+    if ((bits << 1) - (std::uint32_t{1} << 24) >= std::uint32_t{254} << 24) [[unlikely]] {
+        if ((bits << 1) == 0) {
+            std::memcpy(out, "   0.000E+00", e12_width);
+            return true;
+        }
+        return render_any_field(bits, e12_width, e12_digits, out);
+    }
+    const e12_scaled x(bits);
+    if (x.is_near_midpoint()) [[unlikely]] return render_e12_3_near_midpoint(bits, out);
+    store_e12_field(out, x.binade, x.upper, x.n());
+    return true;
+}
+
+}  // namespace
+
+bool render_e_field(std::uint32_t bits, int width, int digits, char* out) noexcept {
+    if (width != e12_width || digits != e12_digits) return render_any_field(bits, width, digits, out);
+    return render_e12_3(bits, out);
 }
 
 }  // namespace textio
