@@ -724,7 +724,7 @@ struct e12_scaled {
 
 void store_e12_field(char* out, const e12_binade& binade, std::size_t upper, std::uint64_t n) noexcept {
     assert(n >= e12_n_min && n <= e12_n_max);
-    const std::uint64_t head = e12_digit_texts[n - e12_n_min] | (std::uint64_t{binade.minus} << e12_minus_shift);
+    const std::uint64_t head = e12_digit_texts[static_cast<std::size_t>(n - e12_n_min)] | (std::uint64_t{binade.minus} << e12_minus_shift);
     std::memcpy(out, &head, 8);
     std::memcpy(out + 8, &binade.exponent_texts[upper], 4);
 }
