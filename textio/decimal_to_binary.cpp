@@ -3,6 +3,7 @@
 #include <bit>
 #include <cassert>
 #include <charconv>
+#include <cstddef>
 #include <limits>
 #include <system_error>
 
@@ -325,7 +326,7 @@ double compute_scaled_value(const digit_groups& groups, std::int64_t significant
 // Binary32 rounding of a positive normal binary64 value done on its bits, so
 // no processor mode takes part. Subnormal results round to a multiple of
 // 2^-149 with sticky standing for a non-zero bit below the rounding point.
-std::optional<std::uint32_t> round_to_single_bits(double a, bool sticky) noexcept {
+inline std::optional<std::uint32_t> round_to_single_bits(double a, bool sticky) noexcept {
     const auto bits = std::bit_cast<std::uint64_t>(a);
     if (bits > overflow_bound_bits) return std::nullopt;
     if (bits >= normal_bound_bits) {
@@ -368,6 +369,107 @@ struct digit_text {
 
 constexpr double signed_zero(bool negative) noexcept { return negative ? -0.0 : 0.0; }
 
+// The common text: an optional sign, at most 9 mantissa digits around an
+// optional point, and an optional exponent of at most 4 digits. With at most
+// 9 significant digits the procedure comes down to A = their integer (the
+// current group, exact in binary64), one multiplication by the table's power
+// of ten for k = E10, and binary32 rounding without sticky. For 1 to 9
+// significant digits these bounds on E10 keep m within -45..39, so neither
+// the zero below the range nor the failure above it applies.
+constexpr std::ptrdiff_t max_plain_digits = 9;
+constexpr std::ptrdiff_t max_plain_exponent_digits = 4;
+constexpr int min_plain_exponent = -46;
+constexpr int max_plain_exponent = 39 - max_plain_digits;
+
+// Gives the procedure's result for such a text, and nullopt, having decided
+// nothing, for any other text and for a value too large for binary32: the
+// full procedure then takes the text from the start.
+std::optional<std::uint32_t> convert_plain_single(const char* text, std::size_t length) noexcept {
+    const char* p = text;
+    const char* const end = text + length;
+    const bool negative = *p == '-';
+    if (negative || *p == '+') ++p;
+
+    // Leading zeros count among the 9 digits, which keeps the integer below
+    // 10^9 without an overflow check; they add nothing to it.
+    const char* const mantissa = p;
+    std::uint32_t digits = 0;
+    const auto take_digits = [&p, end, &digits] {
+        for (; p != end; ++p) {
+            const auto digit = static_cast<unsigned>(*p - '0');
+            if (digit > 9) break;
+            digits = digits * 10 + digit;
+        }
+    };
+    take_digits();
+    const char* point = nullptr;
+    if (p != end && *p == '.') {
+        point = p++;
+        take_digits();
+    }
+    const std::ptrdiff_t digit_count = (p - mantissa) - (point != nullptr ? 1 : 0);
+    if (digit_count == 0 || digit_count > max_plain_digits) return std::nullopt;
+    const std::ptrdiff_t digits_after_point = point != nullptr ? p - point - 1 : 0;
+
+    // The exponent, after a letter or starting with a sign; a letter or sign
+    // with nothing after it leaves it 0. Whatever else follows the mantissa
+    // is left to the full procedure.
+    int exponent = 0;
+    if (p != end) {
+        if (is_exponent_letter(*p)) {
+            ++p;
+        } else if (*p != '+' && *p != '-') {
+            return std::nullopt;
+        }
+        const bool exponent_negative = p != end && *p == '-';
+        if (p != end && (exponent_negative || *p == '+')) ++p;
+        if (end - p > max_plain_exponent_digits) return std::nullopt;
+        for (; p != end; ++p) {
+            const auto digit = static_cast<unsigned>(*p - '0');
+            if (digit > 9) return std::nullopt;
+            exponent = exponent * 10 + static_cast<int>(digit);
+        }
+        if (exponent_negative) exponent = -exponent;
+    }
+
+    const std::uint32_t sign = negative ? sign_bit : 0;
+    if (digits == 0) return sign;  // only zeros: the exponent is not looked at
+    const int decimal_exponent = exponent - static_cast<int>(digits_after_point);
+    if (decimal_exponent < min_plain_exponent || decimal_exponent > max_plain_exponent) return std::nullopt;
+    const double a = static_cast<double>(digits) * power_of_ten(decimal_exponent);
+    const std::optional<std::uint32_t> magnitude = round_to_single_bits(a, false);
+    if (!magnitude) return std::nullopt;
+    return sign | *magnitude;
+}
+
+// Every text, step by step. Kept out of line: inlined, its frame would burden
+// the common case above.
+[[gnu::noinline]] std::optional<std::uint32_t> convert_single_in_full(const char* text, std::size_t length) noexcept {
+    digit_groups groups;
+    const scanned_decimal d = scan_decimal(text, text + length, groups);
+    const std::uint32_t sign = d.negative ? sign_bit : 0;
+    switch (d.outcome) {
+    case scan_outcome::failure:
+        return std::nullopt;
+    case scan_outcome::zero:
+        return sign;
+    case scan_outcome::infinity:
+        return sign | infinity_bits;
+    case scan_outcome::nan:
+        return d.plus ? quiet_nan_bits : sign_bit | quiet_nan_bits;
+    case scan_outcome::finite:
+        break;
+    }
+    // The value lies in [10^(m-1), 10^m).
+    const std::int64_t m = d.significant_digits + d.decimal_exponent;
+    if (m <= -46) return sign;
+    if (m >= 40) return std::nullopt;
+    const double a = compute_scaled_value(groups, d.significant_digits, d.decimal_exponent);
+    const std::optional<std::uint32_t> magnitude = round_to_single_bits(a, groups.sticky);
+    if (!magnitude) return std::nullopt;
+    return sign | *magnitude;
+}
+
 }  // namespace
 
 std::optional<std::int32_t> parse_int32(const char* text, std::size_t length) noexcept {
@@ -394,29 +496,9 @@ std::optional<std::int32_t> parse_int32(const char* text, std::size_t length) no
 }
 
 std::optional<std::uint32_t> parse_single_bits(const char* text, std::size_t length) noexcept {
-    digit_groups groups;
-    const scanned_decimal d = scan_decimal(text, text + length, groups);
-    const std::uint32_t sign = d.negative ? sign_bit : 0;
-    switch (d.outcome) {
-    case scan_outcome::failure:
-        return std::nullopt;
-    case scan_outcome::zero:
-        return sign;
-    case scan_outcome::infinity:
-        return sign | infinity_bits;
-    case scan_outcome::nan:
-        return d.plus ? quiet_nan_bits : sign_bit | quiet_nan_bits;
-    case scan_outcome::finite:
-        break;
-    }
-    // The value lies in [10^(m-1), 10^m).
-    const std::int64_t m = d.significant_digits + d.decimal_exponent;
-    if (m <= -46) return sign;
-    if (m >= 40) return std::nullopt;
-    const double a = compute_scaled_value(groups, d.significant_digits, d.decimal_exponent);
-    const std::optional<std::uint32_t> magnitude = round_to_single_bits(a, groups.sticky);
-    if (!magnitude) return std::nullopt;
-    return sign | *magnitude;
+    assert(length >= 1);
+    if (const std::optional<std::uint32_t> bits = convert_plain_single(text, length)) return bits;
+    return convert_single_in_full(text, length);
 }
 
 std::optional<double> parse_double(const char* text, std::size_t length) noexcept {

@@ -6,6 +6,7 @@
 #include "textio/record_io.hpp"
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +67,32 @@ constexpr std::array<bool, 256> word_end_bytes = [] {
     const char lower = to_lower(ch);
     return lower == 't' || lower == 'f';
 }
+[[nodiscard]] constexpr bool is_sign(char ch) noexcept { return ch == '+' || ch == '-'; }
+
+// Eight bytes from p as one word, p[0] in the lowest byte on any machine.
+[[nodiscard]] std::uint64_t load_word(const char* p) noexcept {
+    std::uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, p, sizeof word);
+    } else {
+        for (int i = 7; i >= 0; --i) word = word << 8 | byte_of(p[i]);
+    }
+    return word;
+}
+
+[[nodiscard]] constexpr std::uint64_t repeat_byte(std::uint8_t byte) noexcept {
+    return std::uint64_t{0x0101010101010101} * byte;
+}
+
+// How many bytes of word, from the lowest, are ASCII digits: 0..8. XOR with
+// "0" maps the digits, and only them, to 0..9; adding 0x76 then sets the high
+// bit of a byte from 10 to 0x7F, and OR that of a byte of 0x80 or more. The
+// addition can carry out of a byte, but only upward, past the first non-digit,
+// so the lowest flagged byte is always the right one.
+[[nodiscard]] constexpr int count_leading_digits(std::uint64_t word) noexcept {
+    const std::uint64_t t = word ^ repeat_byte('0');
+    return std::countr_zero(((t + repeat_byte(0x76)) | t) & repeat_byte(0x80)) / 8;
+}
 
 // Truncation toward zero; anything outside the 32-bit range, and NaN (which
 // fails both comparisons), becomes the most negative value.
@@ -86,7 +113,12 @@ constexpr std::array<bool, 256> word_end_bytes = [] {
 // only copying is of quoted strings into the statement's string buffer.
 class statement_reader {
 public:
-    statement_reader(connection& c, char* strings) noexcept : c_(c), strings_(strings) { take_record(); }
+    explicit statement_reader(connection& c) noexcept : c_(c) { take_record(); }
+    ~statement_reader() {
+        if (strings_ != nullptr) memory_->release(strings_);
+    }
+    statement_reader(const statement_reader&) = delete;
+    statement_reader& operator=(const statement_reader&) = delete;
 
     [[nodiscard]] message transfer(const read_item& item);
 
@@ -94,10 +126,12 @@ private:
     enum class token_end : std::uint8_t { value, star, bad };
 
     [[nodiscard]] message search();
+    [[nodiscard]] bool lex_plain_number() noexcept;
     [[nodiscard]] token_end lex_number();
     void lex_word(std::size_t start, std::size_t letter);
     [[nodiscard]] message read_string();
     [[nodiscard]] message store(const read_item& item) const;
+    [[nodiscard]] message store_number(const read_item& item) const;
     [[nodiscard]] message finish_pair();
     [[nodiscard]] message pass_over_second_number();
     [[nodiscard]] message skip_blanks_across_records();
@@ -106,20 +140,33 @@ private:
     void detach_repeated_token();
 
     void skip_blanks() noexcept {
-        while (cursor_ < length_ && blank_bytes[byte_of(record_[cursor_])]) ++cursor_;
+        std::size_t at = cursor_;
+        while (at < length_ && blank_bytes[byte_of(record_[at])]) ++at;
+        cursor_ = at;
     }
     // Whether the last non-blank byte before end in the current record is a comma.
     [[nodiscard]] bool comma_before(std::size_t end) const noexcept {
         while (end > 0 && blank_bytes[byte_of(record_[end - 1])]) --end;
         return end > 0 && record_[end - 1] == ',';
     }
+    // Eight bytes at a time while eight are left in the record, then one by one.
     [[nodiscard]] std::size_t skip_digits(std::size_t at) const noexcept {
+        while (length_ - at >= 8) {
+            const int run = count_leading_digits(load_word(record_ + at));
+            at += static_cast<std::size_t>(run);
+            if (run < 8) return at;
+        }
         while (at < length_ && is_digit(record_[at])) ++at;
         return at;
     }
 
     connection& c_;
-    char* strings_;
+    // The string buffer is taken at the statement's first quoted string, not
+    // at its start: values are almost never strings, and a heap round trip
+    // on every statement would add about a third to the cost of reading a
+    // typical one.
+    char* strings_ = nullptr;
+    const platform::memory_ops* memory_ = nullptr;
     const char* record_ = nullptr;
     std::size_t length_ = 0;
     std::size_t cursor_ = 0;
@@ -178,6 +225,21 @@ message statement_reader::skip_blanks_across_records() {
 }
 
 message statement_reader::transfer(const read_item& item) {
+    // Most items take a plain number from the current record, which needs
+    // none of the search's commas, record ends, repeats or pairs: the state
+    // the search would leave is set directly.
+    if (!input_ended_ && repeat_remaining_ == 0 && !in_pair_) {
+        skip_blanks();
+        if (cursor_ < length_ && lex_plain_number()) {
+            has_text_ = true;
+            separator_taken_ = false;
+            crossed_ = false;
+            detached_ = false;
+            class_ = value_class::number;
+            new_record_ = false;
+            return store_number(item);
+        }
+    }
     message m = message::none;
     if (input_ended_) {
         // Left as it was.
@@ -257,6 +319,8 @@ message statement_reader::search() {
                    (ch == '.' && cursor_ + 1 < length_ && is_logical_start(record_[cursor_ + 1]))) {
             // Never a valid value for a numeric item, so its extent is of no interest.
             class_ = value_class::logical;
+        } else if (lex_plain_number()) {
+            class_ = value_class::number;
         } else {
             const token_end end = lex_number();
             if (end == token_end::bad) return message::list_directed_syntax_error;
@@ -286,6 +350,39 @@ message statement_reader::search() {
     }
 }
 
+// Most tokens have the plain form [sign] digits [. digits] [letter [sign]
+// digits], with a digit in the mantissa and after an exponent's sign, and end
+// at a terminator or the record's end: each is taken here in one pass. The
+// full lexer accepts every such token, with the same end and form; anything
+// else, "*" included, is left to it, and nothing is consumed then.
+inline bool statement_reader::lex_plain_number() noexcept {
+    const std::size_t start = cursor_;
+    std::size_t at = start;
+    if (is_sign(record_[at])) ++at;
+    const std::size_t mantissa = at;
+    at = skip_digits(at);
+    const bool point = at < length_ && record_[at] == '.';
+    if (point) at = skip_digits(at + 1);
+    if (at - mantissa == (point ? 1U : 0U)) return false;  // no digit
+    const bool exponent = at < length_ && number_bytes[byte_of(record_[at])] == number_byte::exponent;
+    if (exponent) {
+        ++at;
+        if (at < length_ && is_sign(record_[at])) {
+            const std::size_t digits = ++at;
+            at = skip_digits(at);
+            if (at == digits) return false;
+        } else {
+            at = skip_digits(at);
+        }
+    }
+    if (at < length_ && number_bytes[byte_of(record_[at])] != number_byte::terminator) return false;
+    token_ = record_ + start;
+    token_length_ = at - start;
+    integer_form_ = !point && !exponent;
+    cursor_ = at;
+    return true;
+}
+
 statement_reader::token_end statement_reader::lex_number() {
     const std::size_t start = cursor_;
     std::size_t at = start;
@@ -298,8 +395,7 @@ statement_reader::token_end statement_reader::lex_number() {
         const char ch = record_[at];
         // Runs of digits are most of every token: keep them out of the dispatch.
         if (is_digit(ch)) {
-            do ++at;
-            while (at < length_ && is_digit(record_[at]));
+            at = skip_digits(at);
             digit_since_sign = true;
             after_sign = false;
             continue;
@@ -362,6 +458,11 @@ void statement_reader::lex_word(std::size_t start, std::size_t letter) {
 }
 
 message statement_reader::read_string() {
+    if (strings_ == nullptr) {
+        memory_ = &platform::get_memory_ops();
+        strings_ = static_cast<char*>(memory_->allocate(string_buffer_bytes));
+        if (strings_ == nullptr) return message::insufficient_virtual_memory;
+    }
     const char delimiter = record_[cursor_++];
     std::size_t count = 0;
     for (;;) {
@@ -396,6 +497,10 @@ message statement_reader::store(const read_item& item) const {
     case value_class::number:
         break;
     }
+    return store_number(item);
+}
+
+inline message statement_reader::store_number(const read_item& item) const {
     if (item.kind == item_kind::int32) {
         const std::optional<std::int32_t> value =
             detached_ ? detached_int_ : convert_int32(token_, token_length_, integer_form_);
@@ -467,19 +572,12 @@ message read_values(std::int32_t unit, std::span<const read_item> items) {
     assert(c != nullptr && c->state == connection_state::open);
     if (const message m = read_record(*c); m != message::none) return m;
 
-    const platform::memory_ops& memory = platform::get_memory_ops();
-    char* strings = static_cast<char*>(memory.allocate(string_buffer_bytes));
-    if (strings == nullptr) return message::insufficient_virtual_memory;
-
-    statement_reader reader(*c, strings);
-    message m = message::none;
-    for (const read_item& item : items) {
-        m = reader.transfer(item);
-        if (m != message::none) break;
-    }
+    // The reader returns the string buffer, if it took one, when it goes.
     // What the last record still holds is dropped: the next statement reads a new one.
-    memory.release(strings);
-    return m;
+    statement_reader reader(*c);
+    for (const read_item& item : items)
+        if (const message m = reader.transfer(item); m != message::none) return m;
+    return message::none;
 }
 
 }  // namespace textio

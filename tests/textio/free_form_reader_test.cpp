@@ -559,7 +559,7 @@ public:
 };
 
 TEST(read_values, reports_41_when_the_string_buffer_cannot_be_had) {
-    const input_file file("5\n");
+    const input_file file("'5'\n");
     {
         const scoped_memory_probe refusing(true);
         EXPECT_EQ(read_int().result, no_memory);
@@ -574,12 +574,24 @@ TEST(read_values, asks_for_the_string_buffer_only_after_a_record_is_found) {
     EXPECT_EQ(read_int().result, eof);
 }
 
+TEST(read_values, asks_for_the_string_buffer_only_at_a_quoted_string) {
+    const input_file file("5\n1 2\n,3\n/\n");
+    const scoped_memory_probe refusing(true);
+    const int_read count = read_int();
+    EXPECT_EQ(count.result, none);
+    EXPECT_EQ(count.value, 5);
+    EXPECT_EQ(read_vertex().result, none);
+    EXPECT_EQ(read_int().result, none);
+}
+
 TEST(read_values, returns_the_string_buffer_of_every_statement) {
-    const input_file file("1\n2 3\n4\n'x'\n");
+    const input_file file("1\n'x'\n2 3\n4\n1 'y\n\nz'\n'open\n");
     const scoped_memory_probe probe(false);
     EXPECT_EQ(read_int().result, none);
-    EXPECT_EQ(read_vertex().result, none);
     EXPECT_EQ(read_int().result, conversion);
+    EXPECT_EQ(read_vertex().result, none);
+    EXPECT_EQ(read_vertex().result, conversion);
+    EXPECT_EQ(read_int().result, syntax);
     EXPECT_EQ(memory_probe::taken, 3);
     EXPECT_EQ(memory_probe::returned, 3);
 }
