@@ -49,6 +49,10 @@ start_wine() {
     # server wineboot started must be gone first.
     wineserver --wait
     wineserver --persistent
+    # The first program started starts Wine's own services, which keep the
+    # standard handles they inherit open for as long as the server lives. Let
+    # them inherit nothing that a caller (test discovery, ctest) waits on.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine() { wineserver --kill >/dev/null 2>&1 || true; }
