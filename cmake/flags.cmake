@@ -19,6 +19,10 @@ else()
     if(TRI2STL_WERROR)
         target_compile_options(tri2stl_flags INTERFACE -Werror)
     endif()
+    if(TRI2STL_FUZZ)
+        # Coverage for the fuzzer in every library, not only in the targets.
+        target_compile_options(tri2stl_flags INTERFACE -fsanitize=fuzzer-no-link)
+    endif()
     if(TRI2STL_SANITIZE)
         target_compile_options(tri2stl_flags INTERFACE
             -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

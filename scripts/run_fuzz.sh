@@ -18,7 +18,7 @@ build=$(realpath -m "${FUZZ_BUILD_DIR:-build/fuzz}")
 
 # The libraries get coverage instrumentation too, not only the targets that
 # link libFuzzer: without it the fuzzer is blind inside the code under test.
-cmake --preset fuzz -B "$build" -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
+cmake --preset fuzz -B "$build"
 
 targets=()
 for source in tests/fuzz/*_fuzz.cpp; do
