@@ -13,13 +13,13 @@ struct conversion {
     std::size_t precision = 0;
 };
 
-void put_padded(text_sink& sink, const conversion& spec, const char* text, std::size_t n) noexcept {
-    const std::size_t pad = spec.width > n ? spec.width - n : 0;
-    if (!spec.left) {
-        for (std::size_t i = 0; i < pad; ++i) sink.put(spec.zero ? '0' : ' ');
+void put_padded(text_sink& sink, const conversion& form, const char* text, std::size_t n) noexcept {
+    const std::size_t pad = form.width > n ? form.width - n : 0;
+    if (!form.left) {
+        for (std::size_t i = 0; i < pad; ++i) sink.put(form.zero ? '0' : ' ');
     }
     sink.put(text, n);
-    if (spec.left) {
+    if (form.left) {
         for (std::size_t i = 0; i < pad; ++i) sink.put(' ');
     }
 }
@@ -27,7 +27,7 @@ void put_padded(text_sink& sink, const conversion& spec, const char* text, std::
 // 20 digits hold any 64-bit magnitude; one more for the sign.
 constexpr std::size_t max_number_chars = 21;
 
-void put_number(text_sink& sink, conversion spec, char kind, long value) noexcept {
+void put_number(text_sink& sink, conversion form, char kind, long value) noexcept {
     char digits[max_number_chars];
     std::size_t n = 0;
     const bool is_signed = kind == 'd' || kind == 'i';
@@ -40,14 +40,14 @@ void put_number(text_sink& sink, conversion spec, char kind, long value) noexcep
         digits[n++] = alphabet[magnitude % base];
         magnitude /= base;
     } while (magnitude != 0);
-    std::size_t minimum = spec.has_precision ? spec.precision : 1;
+    std::size_t minimum = form.has_precision ? form.precision : 1;
     if (minimum > max_number_chars - 1) minimum = max_number_chars - 1;
     while (n < minimum) digits[n++] = '0';
     if (negative) digits[n++] = '-';
     char text[max_number_chars];
     for (std::size_t i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
-    if (spec.has_precision) spec.zero = false;
-    put_padded(sink, spec, text, n);
+    if (form.has_precision) form.zero = false;
+    put_padded(sink, form, text, n);
 }
 
 }  // namespace
@@ -63,17 +63,17 @@ void format_text(text_sink& sink, const char* format, std::span<const report_arg
             continue;
         }
         ++p;
-        conversion spec;
+        conversion form;
         for (;; ++p) {
-            if (*p == '-') spec.left = true;
-            else if (*p == '0') spec.zero = true;
+            if (*p == '-') form.left = true;
+            else if (*p == '0') form.zero = true;
             else break;
         }
-        while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + static_cast<std::size_t>(*p++ - '0');
+        while (*p >= '0' && *p <= '9') form.width = form.width * 10 + static_cast<std::size_t>(*p++ - '0');
         if (*p == '.') {
-            spec.has_precision = true;
+            form.has_precision = true;
             ++p;
-            while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + static_cast<std::size_t>(*p++ - '0');
+            while (*p >= '0' && *p <= '9') form.precision = form.precision * 10 + static_cast<std::size_t>(*p++ - '0');
         }
         while (*p == 'l') ++p;
         switch (*p) {
@@ -86,9 +86,9 @@ void format_text(text_sink& sink, const char* format, std::span<const report_arg
             const report_argument a = take();
             const char* text = a.text != nullptr ? a.text : "";
             std::size_t n = std::strlen(text);
-            if (spec.has_precision && spec.precision < n) n = spec.precision;
-            spec.zero = false;
-            put_padded(sink, spec, text, n);
+            if (form.has_precision && form.precision < n) n = form.precision;
+            form.zero = false;
+            put_padded(sink, form, text, n);
             break;
         }
         case 'd':
@@ -96,7 +96,7 @@ void format_text(text_sink& sink, const char* format, std::span<const report_arg
         case 'u':
         case 'x':
         case 'X':
-            put_number(sink, spec, *p, take().number);
+            put_number(sink, form, *p, take().number);
             break;
         default:
             sink.put('%');
