@@ -5,6 +5,7 @@
 // against the same conversion run with flush-to-zero and denormals-are-zero on.
 
 #include "platform/fp_control.hpp"
+#include "tests/support/fp_modes.hpp"
 #include "textio/decimal_to_binary.hpp"
 
 #include <algorithm>
@@ -67,18 +68,7 @@ conversions convert(std::string_view text) {
     std::abort();
 }
 
-class scoped_fp_modes {
-public:
-    explicit scoped_fp_modes(platform::fp_modes modes) : saved_(platform::get_fp_ops().get_fp_modes()) {
-        platform::get_fp_ops().set_fp_modes(modes);
-    }
-    ~scoped_fp_modes() { platform::get_fp_ops().set_fp_modes(saved_); }
-    scoped_fp_modes(const scoped_fp_modes&) = delete;
-    scoped_fp_modes& operator=(const scoped_fp_modes&) = delete;
-
-private:
-    platform::fp_modes saved_;
-};
+using test_support::scoped_fp_modes;
 
 constexpr bool is_digit(char ch) noexcept { return ch >= '0' && ch <= '9'; }
 constexpr bool is_sign(char ch) noexcept { return ch == '+' || ch == '-'; }

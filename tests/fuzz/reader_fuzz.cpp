@@ -5,6 +5,7 @@
 // flush-to-zero and denormals-are-zero on.
 
 #include "platform/fp_control.hpp"
+#include "tests/support/fp_modes.hpp"
 #include "tests/support/files.hpp"
 #include "textio/connection.hpp"
 #include "textio/free_form_reader.hpp"
@@ -125,18 +126,7 @@ void read_as_mixed_statements(const fuzz_input& in) {
     close_input(in);
 }
 
-class scoped_fp_modes {
-public:
-    explicit scoped_fp_modes(platform::fp_modes modes) : saved_(platform::get_fp_ops().get_fp_modes()) {
-        platform::get_fp_ops().set_fp_modes(modes);
-    }
-    ~scoped_fp_modes() { platform::get_fp_ops().set_fp_modes(saved_); }
-    scoped_fp_modes(const scoped_fp_modes&) = delete;
-    scoped_fp_modes& operator=(const scoped_fp_modes&) = delete;
-
-private:
-    platform::fp_modes saved_;
-};
+using test_support::scoped_fp_modes;
 
 }  // namespace
 

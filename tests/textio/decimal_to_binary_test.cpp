@@ -1,4 +1,5 @@
 #include "textio/decimal_to_binary.hpp"
+#include "tests/support/fp_modes.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,18 +36,7 @@ TEST(binary64_steps, are_each_rounded_on_their_own) {
     EXPECT_EQ(multiply_add_call(0x1.00000004p0, 0x1.00000004p0, -0x1.00000008p0), 0.0);
 }
 
-class scoped_fp_modes {
-public:
-    explicit scoped_fp_modes(platform::fp_modes modes) : saved_(platform::get_fp_ops().get_fp_modes()) {
-        platform::get_fp_ops().set_fp_modes(modes);
-    }
-    ~scoped_fp_modes() { platform::get_fp_ops().set_fp_modes(saved_); }
-    scoped_fp_modes(const scoped_fp_modes&) = delete;
-    scoped_fp_modes& operator=(const scoped_fp_modes&) = delete;
-
-private:
-    platform::fp_modes saved_;
-};
+using test_support::scoped_fp_modes;
 
 constexpr platform::fp_modes plain_modes = {false, false};
 constexpr platform::fp_modes flushing_modes = {true, true};
