@@ -1,25 +1,13 @@
 #include "tests/support/files.hpp"
 
-#include <cstdio>
-#include <cstdlib>
+// What works the same everywhere; making and removing folders is per platform.
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace test_support {
-
-std::string make_temp_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tri2stl-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
-void remove_tree(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
 
 scoped_work_dir::scoped_work_dir() : path_(make_temp_dir()), previous_(std::filesystem::current_path().string()) {
     std::filesystem::current_path(path_);

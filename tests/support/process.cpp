@@ -8,6 +8,21 @@
 #include <unistd.h>
 
 namespace test_support {
+namespace {
+
+int wait_for(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+void note_end(int status, process_result& result) {
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+}  // namespace
 process_result run_program(const std::string& program, const std::string& directory,
                            const std::vector<std::string>& arguments) {
     int out_pipe[2];
@@ -52,11 +67,7 @@ process_result run_program(const std::string& program, const std::string& direct
             }
         }
     }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    note_end(wait_for(child), result);
     return result;
 }
 
@@ -88,11 +99,7 @@ process_result run_in_child(const std::function<void()>& body) {
         }
     }
     ::close(err_pipe[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    note_end(wait_for(child), result);
     return result;
 }
 
@@ -150,8 +157,7 @@ process_result finish_program(const running_program& p, int timeout_seconds) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    note_end(status, result);
     std::ifstream err(p.error_path, std::ios::binary);
     result.standard_error.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     ::unlink(p.error_path.c_str());
